@@ -1,0 +1,6 @@
+// The cell polygon with all its operations.
+#pragma once
+
+#include "cut.hpp"
+#include "grow_for.hpp"
+#include "local2.hpp"

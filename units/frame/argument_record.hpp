@@ -1,0 +1,131 @@
+// Decoding of a unit's argument record and shape-variable array into host views.
+//
+// Argument record: 8-byte slots, three per tensor argument ("triple"):
+//
+//   slot 3k     pointer to element 0 of tensor k          always read
+//   slot 3k+1   pointer to int64 extents, one per axis     only entries of dynamic axes
+//   slot 3k+2   reserved                                   never read
+//
+// Triples are assigned by walking the unit's bundles in declaration order
+// (descending into sub-bundles) twice: first every InpList member that holds
+// tensor storage, then every OutList one; the status tensor comes last.
+// NoneTensors, Ct members and shape variables over a ScalarValue get no triple.
+//
+// Shape-variable array (int64): one entry per InpList shape variable in walk
+// order (a ScalarValue's value, or aux0 of a variable held in an int32 tensor),
+// then one per dynamic extent of the launch's index space.
+//
+// Strides are never taken from the host: every view is dense row-major.
+#pragma once
+
+#include <cstddef>
+#include <tuple>
+#include <type_traits>
+
+#include "vorn/queue/bundle.hpp"
+#include "vorn/queue/index_space.hpp"
+#include "vorn/queue/io.hpp"
+#include "vorn/tensor/tensor.hpp"
+
+namespace vorn::frame {
+
+// One argument bundle of a unit together with its io twin.
+template <class Io, class HostBundle>
+struct Arg {
+  using io = Io;
+  using bundle = HostBundle;
+};
+
+using StatusView = TensorView<int, Tuple<long long>, CpuHostMemorySpace, Tuple<UnnamedAxis>, Tuple<Ct<int, 4>>>;
+
+template <class M>
+inline constexpr bool holds_storage_v = is_tensor_view_v<M>;
+template <class V, class E>
+inline constexpr bool holds_storage_v<ShapeVarView<V, E>> = is_tensor_view_v<V>;
+
+template <class M>
+inline constexpr bool takes_shape_value_v = false;
+template <class V, class E>
+inline constexpr bool takes_shape_value_v<ShapeVarView<V, E>> = !is_none_tensor_v<V>;
+
+// The tensor behind a member that holds storage.
+template <class M>
+constexpr auto& storage_of(M& member) {
+  if constexpr (is_shape_var_view_v<M>) {
+    return member.source;
+  } else {
+    return member;
+  }
+}
+
+// Calls f(member) for every member marked `Marker` that holds tensor storage,
+// over all bundles of the unit, in triple order.
+template <class Marker, class... Args, class F>
+constexpr void for_each_storage(std::tuple<typename Args::bundle...>& bundles, F&& f) {
+  [&]<std::size_t... I>(std::index_sequence<I...>) {
+    (for_each_leaf<typename Args::io>(std::get<I>(bundles),
+                                      [&](auto& member, auto marker) {
+                                        using M = std::remove_cvref_t<decltype(member)>;
+                                        if constexpr (std::is_same_v<decltype(marker), Marker> && holds_storage_v<M>) {
+                                          f(storage_of(member));
+                                        }
+                                      }),
+     ...);
+  }(std::index_sequence_for<Args...>{});
+}
+
+// Calls f(member) for every InpList shape variable that takes a value from the host.
+template <class... Args, class F>
+constexpr void for_each_shape_value(std::tuple<typename Args::bundle...>& bundles, F&& f) {
+  [&]<std::size_t... I>(std::index_sequence<I...>) {
+    (for_each_leaf<typename Args::io>(std::get<I>(bundles),
+                                      [&](auto& member, auto marker) {
+                                        using M = std::remove_cvref_t<decltype(member)>;
+                                        if constexpr (std::is_same_v<decltype(marker), InpList> &&
+                                                      takes_shape_value_v<M>) {
+                                          f(member);
+                                        }
+                                      }),
+     ...);
+  }(std::index_sequence_for<Args...>{});
+}
+
+// Points a view at its triple: data from slot 3k, dynamic extents from the
+// array at slot 3k+1 (not dereferenced when every extent is static), dense strides.
+template <class View>
+void bind_view(View& view, void* const* record, int triple) {
+  using Shape = typename View::shape_type;
+  view.data = static_cast<typename View::element_type*>(record[3 * triple]);
+  if constexpr (Shape::dynamic_count > 0) {
+    const auto* extents = static_cast<const long long*>(record[3 * triple + 1]);
+    [&]<std::size_t... K>(std::index_sequence<K...>) {
+      ((Shape::template is_static<K> ? void() : view.shape.template set<K>(extents[K])), ...);
+    }(std::make_index_sequence<Shape::size>{});
+    view.strides = dense_strides<typename View::strides_type>(view.shape, sizeof(typename View::element_type));
+  }
+}
+
+// The shape of a unit's argument record, derived from its bundles.
+struct RecordLayout {
+  int input_triples;   // InpList tensors
+  int output_triples;  // OutList tensors, cleared by the entry in this order
+  int shape_values;    // shape-variable entries taken by bundle members
+  constexpr int triples() const { return input_triples + output_triples + 1; }  // + status
+};
+
+template <class Space>
+inline constexpr int space_dynamic_extents = 0;
+template <class Extents, class Axes>
+inline constexpr int space_dynamic_extents<CartesianIndices<Extents, Axes>> = static_cast<int>(Extents::dynamic_count);
+
+template <class... Args>
+constexpr RecordLayout record_layout() {
+  std::tuple<typename Args::bundle...> bundles{};
+  RecordLayout layout{0, 0, 0};
+  for_each_storage<InpList, Args...>(bundles, [&](auto&) { ++layout.input_triples; });
+  for_each_storage<OutList, Args...>(bundles, [&](auto&) { ++layout.output_triples; });
+  for_each_shape_value<Args...>(bundles, [&](auto&) { ++layout.shape_values; });
+  return layout;
+}
+
+}  // namespace vorn::frame
