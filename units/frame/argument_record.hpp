@@ -99,7 +99,11 @@ void bind_view(View& view, void* const* record, int triple) {
   if constexpr (Shape::dynamic_count > 0) {
     const auto* extents = static_cast<const long long*>(record[3 * triple + 1]);
     [&]<std::size_t... K>(std::index_sequence<K...>) {
-      ((Shape::template is_static<K> ? void() : view.shape.template set<K>(extents[K])), ...);
+      (
+          [&] {
+            if constexpr (!Shape::template is_static<K>) view.shape.template set<K>(extents[K]);
+          }(),
+          ...);
     }(std::make_index_sequence<Shape::size>{});
     view.strides = dense_strides<typename View::strides_type>(view.shape, sizeof(typename View::element_type));
   }

@@ -30,7 +30,11 @@ template <class E0, class... E>
 constexpr Tuple<E...> drop_first(const Tuple<E0, E...>& t) {
   Tuple<E...> out{};
   [&]<std::size_t... I>(std::index_sequence<I...>) {
-    ((Tuple<E...>::template is_static<I> ? void() : out.template set<I>(t.template get<I + 1>())), ...);
+    (
+        [&] {
+          if constexpr (!Tuple<E...>::template is_static<I>) out.template set<I>(t.template get<I + 1>());
+        }(),
+        ...);
   }(std::index_sequence_for<E...>{});
   return out;
 }
