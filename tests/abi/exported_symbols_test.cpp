@@ -1,0 +1,54 @@
+// The dynamic symbol tables of the delivered libraries hold exactly their interface.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "vorn/host/unit_library.hpp"
+#include "vorn/unit_entries.hpp"
+
+namespace vorn {
+namespace {
+
+// Defined dynamic symbols of a shared library, as the loader sees them.
+std::set<std::string> exported_symbols(const std::filesystem::path& library, bool demangle) {
+  const std::string command =
+      std::string("nm -D --defined-only --format=posix ") + (demangle ? "--demangle " : "") + "'" + library.string() + "'";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  EXPECT_NE(pipe, nullptr);
+  std::set<std::string> symbols;
+  char line[4096];
+  while (pipe != nullptr && std::fgets(line, sizeof line, pipe.get()) != nullptr) {
+    std::string text(line);
+    // posix format: "<name> <type> <value> [<size>]"; demangled names contain spaces
+    const auto type_at = text.find_last_of(' ', text.find_last_not_of(" \n0123456789abcdef"));
+    symbols.insert(text.substr(0, type_at));
+  }
+  return symbols;
+}
+
+TEST(ExportedSymbols, EachUnitExportsOnlyItsEntry) {
+  const std::regex entry_name("brask_body_[0-9a-f]{20}");
+  ASSERT_GT(std::size(units::all), 0u);
+  for (const auto& unit : units::all) {
+    const auto path = host::unit_directory() / ("lib" + std::string(unit.library) + ".so");
+    ASSERT_TRUE(std::filesystem::exists(path)) << path;
+    const auto symbols = exported_symbols(path, false);
+    ASSERT_EQ(symbols.size(), 1u) << unit.library;
+    EXPECT_EQ(*symbols.begin(), unit.symbol);
+    EXPECT_TRUE(std::regex_match(*symbols.begin(), entry_name)) << *symbols.begin();
+  }
+}
+
+TEST(ExportedSymbols, RuntimeExportsThePoolInterface) {
+  const auto symbols = exported_symbols(host::unit_directory() / "libbrask_runtime.so", true);
+  EXPECT_EQ(symbols, (std::set<std::string>{"vorn::cpu_thread_pool()",
+                                            "vorn::CpuThreadPool::run_threads(int, std::function<void (int)> const&)",
+                                            "vorn::CpuThreadPool::thread_count() const"}));
+}
+
+}  // namespace
+}  // namespace vorn
