@@ -48,13 +48,16 @@ TEST_P(GrowForTest, WorkedExampleIsBitExact) {
 }
 
 TEST_P(GrowForTest, NothingMovesWithoutInfiniteEdgesOrCrossings) {
+  // "Nothing moves" is bit-exact: even a -0 coordinate keeps its sign.
   OwnedCell<double> bounded = infinite_square<double>();
   for (auto& id : bounded.ids) id = 1;
+  bounded.xs[0] = -0.0;
   bounded.cell.unbounded = false;
   ops<double>().grow_for(bounded.cell, plane<double>(1, 0, 5));
   EXPECT_TRUE(bounded.cell.edge_lines_valid);
-  EXPECT_TRUE(same_bits(bounded.cell.edge_offset, std::vector<double>(4, 2)));
-  EXPECT_TRUE(same_bits(bounded.cell.xs, std::vector<double>{-1, 1, 1, -1}));
+  EXPECT_TRUE(same_bits(bounded.cell.edge_nx, std::vector<double>{0, 2, 0, -2}));
+  EXPECT_TRUE(same_bits(bounded.cell.edge_ny, std::vector<double>{-1.0, 0, 2, -1.0}));
+  EXPECT_TRUE(same_bits(bounded.cell.xs, std::vector<double>{-0.0, 1, 1, -1}));
 
   // x <= 0 lies between the receding corners: every crossing is behind them.
   OwnedCell<float> behind = infinite_square<float>();
