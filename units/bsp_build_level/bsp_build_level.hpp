@@ -1,0 +1,121 @@
+// bsp_build_level: one node of one BSP level, and the steps it is made of.
+//
+// Each step is a pass over the node's contiguous range [begin, end). The box
+// scan, the identity fill and the gather are straight loops with static row
+// strides so that they vectorise; the selection is the only indirect pass.
+#pragma once
+
+#include <array>
+#include <type_traits>
+
+#include "bsp_select.hpp"
+#include "bsp_weight_majorant.hpp"
+#include "vorn/tensor/tensor.hpp"
+
+namespace vorn::bsp {
+
+template <long long D>
+struct Box {
+  std::array<double, D> lo;
+  std::array<double, D> hi;
+};
+
+// Tight bounding box of points [begin, end), end > begin, scanned row by row
+// from point begin's own coordinates in increasing k. A bound is replaced only
+// by a strictly smaller (larger) coordinate, so of equal values the first seen
+// stays (which fixes the sign of a zero bound).
+template <long long D, class Positions>
+Box<D> node_box(const Positions& positions, long long begin, long long end) {
+  Box<D> box;
+  const double* first = &positions(begin, 0);
+  for (long long j = 0; j < D; ++j) box.lo[j] = box.hi[j] = first[j];
+  for (long long k = begin + 1; k < end; ++k) {
+    const double* row = &positions(k, 0);
+    for (long long j = 0; j < D; ++j) {
+      box.lo[j] = row[j] < box.lo[j] ? row[j] : box.lo[j];
+      box.hi[j] = row[j] > box.hi[j] ? row[j] : box.hi[j];
+    }
+  }
+  return box;
+}
+
+// The axis of largest extent hi - lo; on equal extents the lower axis wins.
+template <long long D>
+int split_axis(const Box<D>& box) {
+  int axis = 0;
+  for (int j = 1; j < D; ++j) {
+    if (box.hi[j] - box.lo[j] > box.hi[axis] - box.lo[axis]) axis = j;
+  }
+  return axis;
+}
+
+template <class Order>
+void identity_order(const Order& order, long long begin, long long end) {
+  for (long long k = begin; k < end; ++k) order(k) = k;
+}
+
+// out point k := in point order[k] for k in [begin, end): position, weight
+// where the cloud has weights, and id, moved together.
+template <long long D, class InCloud, class OutCloud, class Order>
+void gather_points(const InCloud& in, const OutCloud& out, const Order& order, long long begin, long long end) {
+  for (long long k = begin; k < end; ++k) {
+    const long long i = order(k);
+    for (long long j = 0; j < D; ++j) out.positions(k, j) = in.positions(i, j);
+    if constexpr (is_tensor_view_v<std::remove_cvref_t<decltype(in.weights)>>) out.weights(k) = in.weights(i);
+    out.ids(k) = in.ids(i);
+  }
+}
+
+template <long long D, class NodeBox, class Gradient, class Offset>
+void clear_empty_node(const NodeBox& box, const Gradient& gradient, const Offset& offset) {
+  for (long long j = 0; j < D; ++j) box(0, j) = box(1, j) = 0.0;
+  if constexpr (is_tensor_view_v<Gradient>) {
+    for (long long j = 0; j < D; ++j) gradient(j) = 0.0;
+    offset() = 0.0;
+  }
+}
+
+}  // namespace vorn::bsp
+
+namespace vorn {
+
+// Builds node [node_begin, node_end) of one level: writes its box (and, for a
+// weighted cloud, its weight majorant, from the points before reordering),
+// splits it at begin + floor(c/2) around the median along its widest axis
+// when it holds more than leaf_size points spread along that axis, and copies
+// its points to the output cloud in the new order. An empty node gets a zero
+// box and majorant, node_split = node_end, and no other write.
+template <class InCloud, class OutCloud, class Order, class Begin, class End, class NodeBox, class Gradient,
+          class Offset, class Split>
+void bsp_build_level(const InCloud& in, const OutCloud& out, const Order& order, const Begin& node_begin,
+                     const End& node_end, const NodeBox& node_box, const Gradient& majorant_gradient,
+                     const Offset& majorant_offset, const Split& node_split, long long leaf_size) {
+  constexpr long long D = std::remove_cvref_t<decltype(in.dim)>::value;
+  const long long begin = node_begin();
+  const long long end = node_end();
+  node_split() = end;
+  if (begin >= end) {
+    bsp::clear_empty_node<D>(node_box, majorant_gradient, majorant_offset);
+    return;
+  }
+  const bsp::Box<D> box = bsp::node_box<D>(in.positions, begin, end);
+  for (long long j = 0; j < D; ++j) {
+    node_box(0, j) = box.lo[j];
+    node_box(1, j) = box.hi[j];
+  }
+  if constexpr (is_tensor_view_v<Gradient>) {
+    bsp_weight_majorant<D>(in.positions, in.weights, begin, end, majorant_gradient, majorant_offset);
+  }
+  const int axis = bsp::split_axis<D>(box);
+  bsp::identity_order(order, begin, end);
+  // A node whose points coincide along its widest axis coincide on every axis:
+  // no median can separate them, so it stays whole whatever leaf_size says.
+  if (end - begin > leaf_size && box.hi[axis] > box.lo[axis]) {
+    const long long target = begin + (end - begin) / 2;
+    bsp_select(order, in.positions, begin, end, target, axis);
+    node_split() = target;
+  }
+  bsp::gather_points<D>(in, out, order, begin, end);
+}
+
+}  // namespace vorn
