@@ -1,0 +1,87 @@
+// Cut of a cell of N = 3 to 8 vertices held in eight lanes.
+//
+// Vertex i is outside when 0 < J(i), J = fma(x, nx, fms(y, ny, offset)). When
+// the outside lanes form one cyclic run s..e, with p before it and q after it
+// (both inside), the run is replaced by A on edge p->s and B on edge q->e, and
+// the lanes are rotated so that q becomes lane 0:
+//   lanes 0 .. N-m-1   q, q+1, ..., p (mod N), each with its own edge id
+//   lane  N-m          A, edge A->B on the plane: the plane's cut id
+//   lane  N-m+1        B, edge B->q, the rest of old edge e: old id of e
+// giving N' = N - m + 2 vertices for m outside lanes.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "cell_states.hpp"
+#include "engine/local2.hpp"
+
+namespace vorn::detail {
+
+// What a register cut did.
+inline constexpr int register_emptied = 0;  // every vertex outside
+inline constexpr int register_spill = -1;   // needs the general cut; lanes untouched
+// Otherwise the result is the new vertex count N' (N when nothing changed).
+
+// Cyclic run boundaries of an N-bit mask: bit i of `starts` is set when lane
+// i is outside and lane i - 1 inside; bit i of `ends` when lane i is outside
+// and lane i + 1 inside.
+template <int N>
+struct RunBounds {
+  unsigned starts;
+  unsigned ends;
+};
+
+template <int N>
+RunBounds<N> run_bounds(unsigned outside) {
+  constexpr unsigned all = (1u << N) - 1u;
+  unsigned const before_outside = ((outside << 1) | (outside >> (N - 1))) & all;
+  unsigned const after_outside = ((outside >> 1) | (outside << (N - 1))) & all;
+  return {outside & ~before_outside, outside & ~after_outside};
+}
+
+// A in lane 0 and B in lane 1 (the other lanes repeat lane 0's arithmetic):
+// each interpolated from its inside end, t = J_in / (J_in - J_out).
+template <class V>
+struct CutPoints {
+  V x;
+  V y;
+};
+
+template <class Lanes, class V>
+CutPoints<V> cut_points(V const& J, V const& x, V const& y, int p, int s, int q, int e) {
+  auto const inside = Lanes::pair(p, q);
+  auto const outside = Lanes::pair(s, e);
+  auto const j_in = permute(J, inside);
+  auto const t = div(j_in, sub(j_in, permute(J, outside)));
+  auto const x_in = permute(x, inside);
+  auto const y_in = permute(y, inside);
+  return {fma(t, sub(permute(x, outside), x_in), x_in), fma(t, sub(permute(y, outside), y_in), y_in)};
+}
+
+// Cuts the lanes in place and returns the new size, register_emptied or
+// register_spill (two or more outside runs, or a ninth vertex).
+template <int N, class T, class Lanes>
+int cut_registers(StateReg<T, N, Lanes>& lanes, Plane<T, 2> const& plane) {
+  constexpr unsigned all = StateReg<T, N, Lanes>::lane_mask;
+  auto const J = fma(lanes.xs, Lanes::broadcast(plane.normal[0]),
+                     fms(lanes.ys, Lanes::broadcast(plane.normal[1]), Lanes::broadcast(plane.offset)));
+  unsigned const outside = above_zero(J) & all;
+  if (outside == 0) return N;
+  if (outside == all) return register_emptied;
+  RunBounds<N> const runs = run_bounds<N>(outside);
+  int const m = std::popcount(outside);
+  if (std::popcount(runs.starts) > 1 || (N == 8 && m == 1)) return register_spill;
+  int const s = std::countr_zero(runs.starts);
+  int const e = std::countr_zero(runs.ends);
+  int const p = s == 0 ? N - 1 : s - 1;
+  int const q = e == N - 1 ? 0 : e + 1;
+  auto const ab = cut_points<Lanes>(J, lanes.xs, lanes.ys, p, s, q, e);
+  auto const order = Lanes::rotation_then_pair(q, N, N - m);
+  lanes.cut_ids = permute2(lanes.cut_ids, pair_ids(plane.cut_id, lanes.cut_ids, e), order);
+  lanes.xs = permute2(lanes.xs, ab.x, order);
+  lanes.ys = permute2(lanes.ys, ab.y, order);
+  return N - m + 2;
+}
+
+}  // namespace vorn::detail
