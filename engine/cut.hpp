@@ -66,7 +66,7 @@ OutsideRun farthest_run(T const* v, int n) {
   for (int p = c == 0 ? n - 1 : c - 1; is_outside(v[p]); p = c == 0 ? n - 1 : c - 1) c = p;
   int f = 0;
   for (int i = e; is_outside(v[i]); i = i + 1 == n ? 0 : i + 1) ++f;
-  return {c, (e - c + n) % n + f};
+  return {c, (e >= c ? e - c : e - c + n) + f};
 }
 
 // The run to remove, given k outside vertices with 0 < k < n. Outside
@@ -121,6 +121,14 @@ struct RunEnds {
   int last;
   int after;
 };
+
+// Index i (0 <= i < 2n) reduced mod n without a division.
+inline int wrap_index(int i, int n) { return i >= n ? i - n : i; }
+
+inline RunEnds run_ends(OutsideRun run, int n) {
+  int const last = wrap_index(run.first + run.length - 1, n);
+  return {run.first, wrap_index(run.first + n - 1, n), last, wrap_index(last + 1, n)};
+}
 
 template <class T>
 SlotRecord<T> point_a(Local2<T> const& cell, Plane<T, 2> const& plane, RunEnds r) {
@@ -191,8 +199,7 @@ int cut_polygon(Local2<T>& cell, Plane<T, 2> const& plane) {
   OutsideRun const run = outside_run(cell.plane_dists, n, k);
   int const m = n - run.length + 2;
   if (m > cell.vertex_capacity) return cut_result::out_of_slots;
-  int const last = (run.first + run.length - 1) % n;
-  RunEnds const ends{run.first, (run.first - 1 + n) % n, last, (last + 1) % n};
+  RunEnds const ends = run_ends(run, n);
   SlotRecord<T> const a = point_a(cell, plane, ends);
   SlotRecord<T> const b = point_b<carry_lines>(cell, ends);
   splice_run<carry_lines>(cell, ends, a, b);
