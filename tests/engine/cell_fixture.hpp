@@ -53,7 +53,7 @@ Bits<T> bits(T x) {
 }
 
 // A cell whose arrays live in vectors of `capacity` slots. Slots beyond the
-// polygon start as a signalling pattern so that stray writes show up.
+// polygon start as sentinels (-inf, 0x5a5a5a5a) so that stray writes show up.
 template <class T>
 struct OwnedCell {
   std::vector<T> xs, ys, nx, ny, offset, dists, gdx, gdy;
