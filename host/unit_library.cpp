@@ -72,7 +72,11 @@ void require_cpu_support(std::string_view library) {
 UnitLibrary::UnitLibrary(std::string_view library, std::string_view symbol, const std::filesystem::path& directory) {
   require_cpu_support(library);
   const auto path = directory / ("lib" + std::string(library) + ".so");
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // RTLD_NODELETE: the unit, and with it libbrask_runtime, stays mapped after
+  // dlclose. The runtime's pool threads live until the process ends and the
+  // unit's queue handle is never released, so unmapping either would leave
+  // workers running in unmapped code.
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle_ == nullptr) throw std::runtime_error("cannot load " + path.string() + ": " + loader_error());
   entry_ = reinterpret_cast<Entry>(dlsym(handle_, std::string(symbol).c_str()));
   if (entry_ == nullptr) {
