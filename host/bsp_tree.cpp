@@ -1,0 +1,260 @@
+#include "vorn/host/bsp_tree.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "vorn/host/unit_library.hpp"
+#include "vorn/unit_entries.hpp"
+
+namespace vorn::host {
+
+namespace {
+
+constexpr long long work_count_limit = 1LL << 31;  // the units split work in 32-bit counts
+
+const UnitLibrary& unit_library(BspUnit unit) {
+  // Loaded on first use and kept: function-local statics initialise once, thread-safely.
+  switch (unit) {
+    case BspUnit::weighted_2d: {
+      static const UnitLibrary lib(units::unit_bsp_level_2d_weighted.library,
+                                   units::unit_bsp_level_2d_weighted.symbol, unit_directory());
+      return lib;
+    }
+    case BspUnit::plain_3d: {
+      static const UnitLibrary lib(units::unit_bsp_level_3d.library, units::unit_bsp_level_3d.symbol,
+                                   unit_directory());
+      return lib;
+    }
+    case BspUnit::plain_2d:
+      break;
+  }
+  static const UnitLibrary lib(units::unit_bsp_level_2d.library, units::unit_bsp_level_2d.symbol, unit_directory());
+  return lib;
+}
+
+// The index of the deepest level a tree over n points may need: the first l
+// with ceil(n / 2^l) <= leaf_size, since a level-l node holds at most that many.
+int deepest_level(long long n, long long leaf_size) {
+  int level = 0;
+  for (long long largest = n; largest > leaf_size; largest = (largest + 1) / 2) ++level;
+  return level;
+}
+
+std::string point_name(std::size_t k) { return "point " + std::to_string(k); }
+
+void check_lengths(BspUnit unit, std::span<const double> positions, std::span<const double> weights,
+                   long long leaf_size) {
+  const std::size_t d = static_cast<std::size_t>(bsp_dimension(unit));
+  if (leaf_size < 1) throw std::invalid_argument("leaf_size must be at least 1, got " + std::to_string(leaf_size));
+  if (positions.size() % d != 0) {
+    throw std::invalid_argument("positions holds " + std::to_string(positions.size()) +
+                                " values, not a whole number of " + std::to_string(d) + "-D points");
+  }
+  const std::size_t n = positions.size() / d;
+  const std::size_t expected = bsp_weighted(unit) ? n : 0;
+  if (weights.size() != expected) {
+    throw std::invalid_argument("weights holds " + std::to_string(weights.size()) + " values, expected " +
+                                std::to_string(expected) + " for " + std::to_string(n) + " points");
+  }
+}
+
+// Names the first point with a non-finite coordinate or weight.
+void check_finite(std::size_t d, std::span<const double> positions, std::span<const double> weights) {
+  const std::size_t n = positions.size() / d;
+  for (std::size_t k = 0; k < n; ++k) {
+    for (std::size_t j = 0; j < d; ++j) {
+      if (!std::isfinite(positions[k * d + j])) {
+        throw std::invalid_argument(point_name(k) + " has a non-finite coordinate " + std::to_string(j) + ": " +
+                                    std::to_string(positions[k * d + j]));
+      }
+    }
+    if (!weights.empty() && !std::isfinite(weights[k])) {
+      throw std::invalid_argument(point_name(k) + " has a non-finite weight: " + std::to_string(weights[k]));
+    }
+  }
+}
+
+}  // namespace
+
+int bsp_dimension(BspUnit unit) { return unit == BspUnit::plain_3d ? 3 : 2; }
+bool bsp_weighted(BspUnit unit) { return unit == BspUnit::weighted_2d; }
+
+void check_bsp_tree_size(BspUnit unit, long long point_count, long long leaf_size) {
+  const long long d = bsp_dimension(unit);
+  if (point_count > (work_count_limit - 1) / d) {
+    throw std::invalid_argument(std::to_string(point_count) + " points of dimension " + std::to_string(d) +
+                                ": the units take fewer than 2^31 coordinates (n·D)");
+  }
+  const int level = deepest_level(point_count, leaf_size);
+  if ((2 * d) << level >= work_count_limit) {
+    throw std::invalid_argument(std::to_string(point_count) + " points with leaf_size " + std::to_string(leaf_size) +
+                                " may need 2^" + std::to_string(level) +
+                                " nodes on one level, whose boxes reach 2^31 values; raise leaf_size");
+  }
+}
+
+void run_bsp_level(BspUnit unit, const BspLevelBuffers& b) {
+  const long long d = bsp_dimension(unit);
+  const long long n = static_cast<long long>(b.ids.size());
+  const long long m = static_cast<long long>(b.node_begin.size());
+  const long long cloud[] = {n, d};
+  const long long params[] = {static_cast<long long>(b.params.size())};
+  const long long nodes[] = {m, 2, d};
+  const long long status[] = {static_cast<long long>(b.status.size())};
+  const bool weighted = bsp_weighted(unit);
+
+  // Triples: every input, then every output, then the status tensor.
+  ArgumentRecord record;
+  record.add(b.positions.data(), cloud);
+  if (weighted) record.add(b.weights.data(), cloud);
+  record.add(b.ids.data(), cloud);
+  record.add(b.params.data(), params);
+  record.add(b.node_begin.data(), nodes);
+  record.add(b.node_end.data(), nodes);
+  record.add(b.out_positions.data(), cloud);
+  if (weighted) record.add(b.out_weights.data(), cloud);
+  record.add(b.out_ids.data(), cloud);
+  record.add(b.node_split.data(), nodes);
+  record.add(b.node_box.data(), nodes);
+  if (weighted) record.add(b.majorant_gradient.data(), nodes);
+  if (weighted) record.add(b.majorant_offset.data(), nodes);
+  record.add(b.order.data(), cloud);
+  record.add(b.status.data(), status);
+
+  // Shape variables: the input point count where the unit takes one, then m.
+  const long long with_count[] = {n, m};
+  const long long* shape_values = unit == BspUnit::plain_2d ? &with_count[1] : with_count;
+  unit_library(unit).call(record.data(), shape_values);
+}
+
+namespace {
+
+struct Cloud {
+  std::vector<double> positions;
+  std::vector<double> weights;  // empty for unweighted units
+  std::vector<long long> ids;
+};
+
+// The records of one builder level, node b at index b.
+struct LevelRecord {
+  std::vector<long long> begin, end, split;
+  std::vector<double> box, gradient, offset;
+};
+
+LevelRecord build_level(BspUnit unit, const Cloud& in, Cloud& out, std::vector<long long>& order,
+                        std::vector<long long> begin, std::vector<long long> end, long long leaf_size) {
+  const std::size_t m = begin.size();
+  const std::size_t d = static_cast<std::size_t>(bsp_dimension(unit));
+  const std::size_t weighted_m = bsp_weighted(unit) ? m : 0;
+  LevelRecord level{std::move(begin), std::move(end), std::vector<long long>(m), std::vector<double>(2 * d * m),
+                    std::vector<double>(d * weighted_m), std::vector<double>(weighted_m)};
+  const long long params[] = {leaf_size};
+  int status = 0;
+  run_bsp_level(unit, {in.positions, in.weights, in.ids, params, level.begin, level.end, out.positions, out.weights,
+                       out.ids, level.split, level.box, level.gradient, level.offset, order, {&status, 1}});
+  return level;
+}
+
+bool any_split(const LevelRecord& level) {
+  for (std::size_t b = 0; b < level.split.size(); ++b) {
+    if (level.split[b] != level.end[b]) return true;
+  }
+  return false;
+}
+
+// Node ranges of the next level: node b's lower child at 2b, its upper at 2b + 1.
+std::pair<std::vector<long long>, std::vector<long long>> child_ranges(const LevelRecord& level) {
+  const std::size_t m = level.split.size();
+  std::vector<long long> begin(2 * m), end(2 * m);
+  for (std::size_t b = 0; b < m; ++b) {
+    begin[2 * b] = level.begin[b];
+    end[2 * b] = level.split[b];
+    begin[2 * b + 1] = level.split[b];
+    end[2 * b + 1] = level.end[b];
+  }
+  return {std::move(begin), std::move(end)};
+}
+
+void copy_node(const LevelRecord& level, std::size_t b, std::size_t p, BspTree& tree) {
+  const std::size_t d = static_cast<std::size_t>(tree.dimension);
+  tree.node_begin[p] = level.begin[b];
+  tree.node_end[p] = level.end[b];
+  std::copy_n(&level.box[2 * d * b], 2 * d, &tree.node_box[2 * d * p]);
+  if (!level.offset.empty()) {
+    std::copy_n(&level.gradient[d * b], d, &tree.majorant_gradient[d * p]);
+    tree.majorant_offset[p] = level.offset[b];
+  }
+}
+
+// Places node b of builder level l at its pre-order number: the root is 0, and
+// a node numbered p at engine level E = L - l has children p + 1 and p + 2^(E-1).
+void arrange_preorder(const std::vector<LevelRecord>& levels, BspTree& tree) {
+  const int total = static_cast<int>(levels.size());
+  const std::size_t count = (std::size_t{1} << total) - 1;
+  const std::size_t d = static_cast<std::size_t>(tree.dimension);
+  const std::size_t weighted_count = bsp_weighted(tree.unit) ? count : 0;
+  tree.levels = total;
+  tree.node_begin.resize(count);
+  tree.node_end.resize(count);
+  tree.node_box.resize(2 * d * count);
+  tree.majorant_gradient.resize(d * weighted_count);
+  tree.majorant_offset.resize(weighted_count);
+  std::vector<std::size_t> number{0};
+  for (int l = 0; l < total; ++l) {
+    const std::size_t upper_step = std::size_t{1} << (total - l - 1);
+    std::vector<std::size_t> next(l + 1 < total ? 2 * number.size() : 0);
+    for (std::size_t b = 0; b < number.size(); ++b) {
+      copy_node(levels[l], b, number[b], tree);
+      if (!next.empty()) {
+        next[2 * b] = number[b] + 1;
+        next[2 * b + 1] = number[b] + upper_step;
+      }
+    }
+    number = std::move(next);
+  }
+}
+
+}  // namespace
+
+BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::span<const double> weights,
+                       long long leaf_size) {
+  check_lengths(unit, positions, weights, leaf_size);
+  const std::size_t d = static_cast<std::size_t>(bsp_dimension(unit));
+  const std::size_t n = positions.size() / d;
+  check_bsp_tree_size(unit, static_cast<long long>(n), leaf_size);
+  check_finite(d, positions, weights);
+
+  Cloud in{{positions.begin(), positions.end()}, {weights.begin(), weights.end()}, std::vector<long long>(n)};
+  std::iota(in.ids.begin(), in.ids.end(), 0LL);
+  Cloud out{std::vector<double>(n * d), std::vector<double>(weights.size()), std::vector<long long>(n)};
+  std::vector<long long> order(n);
+
+  // Each level's output cloud is the next level's input; the last level is
+  // the first whose nodes all stay whole, and its output is in tree order.
+  std::vector<LevelRecord> levels;
+  std::vector<long long> begin{0}, end{static_cast<long long>(n)};
+  for (;;) {
+    levels.push_back(build_level(unit, in, out, order, std::move(begin), std::move(end), leaf_size));
+    std::swap(in, out);
+    if (!any_split(levels.back())) break;
+    std::tie(begin, end) = child_ranges(levels.back());
+  }
+
+  BspTree tree;
+  tree.unit = unit;
+  tree.dimension = static_cast<int>(d);
+  arrange_preorder(levels, tree);
+  tree.positions = std::move(in.positions);
+  tree.weights = std::move(in.weights);
+  tree.ids = std::move(in.ids);
+  return tree;
+}
+
+}  // namespace vorn::host
