@@ -1,0 +1,59 @@
+#include "engine_support.hpp"
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "engine/simd/lane8.hpp"
+#include "vorn/host/unit_library.hpp"
+
+namespace vorn::test {
+
+char const* backend_name() { return VORN_TEST_BACKEND; }
+
+std::string backend_unavailable() {
+  if (std::strcmp(VORN_TEST_BACKEND, lane8::native::name) != 0) {
+    return std::string("this build compiled the ") + VORN_TEST_BACKEND + " tests with the " + lane8::native::name +
+           " lanes (instruction set not enabled for the build)";
+  }
+  try {
+    host::require_cpu_support(VORN_TEST_ENGINE_LIBRARY);
+  } catch (std::exception const& e) {
+    return e.what();
+  }
+  return {};
+}
+
+namespace {
+constexpr char run32_symbol[] = "_ZN4vorn6engine10engine_runINS_6Local2IfEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
+constexpr char run64_symbol[] = "_ZN4vorn6engine10engine_runINS_6Local2IdEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
+
+EngineLibrary load_engine(std::string const& library) {
+  EngineLibrary lib;
+  lib.path = (host::unit_directory() / ("lib" + library + ".so")).string();
+  void* handle = dlopen(lib.path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) throw std::runtime_error("cannot load " + lib.path + ": " + dlerror());
+  lib.run32 = reinterpret_cast<EngineLibrary::Run32>(dlsym(handle, run32_symbol));
+  lib.run64 = reinterpret_cast<EngineLibrary::Run64>(dlsym(handle, run64_symbol));
+  if (lib.run32 == nullptr || lib.run64 == nullptr) throw std::runtime_error(lib.path + ": engine_run not exported");
+  return lib;  // the library stays loaded for the life of the process
+}
+}  // namespace
+
+EngineLibrary const& EngineLibrary::get() {
+  static EngineLibrary const lib = load_engine(VORN_TEST_ENGINE_LIBRARY);
+  return lib;
+}
+
+EngineLibrary const& EngineLibrary::portable() {
+  static EngineLibrary const lib = load_engine("unit_cell_engine_2d_portable");
+  return lib;
+}
+
+void EngineTest::SetUp() {
+  std::string const why = backend_unavailable();
+  if (!why.empty()) GTEST_SKIP() << why;
+}
+
+}  // namespace vorn::test
