@@ -1,11 +1,13 @@
 // bsp_build_level: one node of one BSP level, and the steps it is made of.
 //
 // Each step is a pass over the node's contiguous range [begin, end). The box
-// scan, the identity fill and the gather are straight loops with static row
-// strides so that they vectorise; the selection is the only indirect pass.
+// scan works on whole rows, the identity fill and the gather are straight
+// loops with static row strides, so all three vectorise; the selection is the
+// only pass that reads points through the index array.
 #pragma once
 
 #include <array>
+#include <cstring>
 #include <type_traits>
 
 #include "bsp_select.hpp"
@@ -20,21 +22,51 @@ struct Box {
   std::array<double, D> hi;
 };
 
+namespace detail {
+
+// Two coordinates of a row in one vector register (a compiler vector type,
+// not an instruction set: plain x86-64 builds use SSE2). `r < lo ? r : lo`
+// per lane is exactly the min instruction's rule, so the vector scan gives
+// the scalar scan's results bit for bit.
+using CoordinatePair = double __attribute__((vector_size(16)));
+
+inline CoordinatePair load_pair(const double* p) {
+  CoordinatePair v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+}  // namespace detail
+
 // Tight bounding box of points [begin, end), end > begin, scanned row by row
-// from point begin's own coordinates in increasing k. A bound is replaced only
-// by a strictly smaller (larger) coordinate, so of equal values the first seen
-// stays (which fixes the sign of a zero bound).
+// from point begin's own coordinates in increasing k, coordinates in pairs.
+// A bound is replaced only by a strictly smaller (larger) coordinate, so of
+// equal values the first seen stays (which fixes the sign of a zero bound).
 template <long long D, class Positions>
 Box<D> node_box(const Positions& positions, long long begin, long long end) {
-  Box<D> box;
+  constexpr long long pairs = D / 2;
+  detail::CoordinatePair lo[pairs], hi[pairs];
   const double* first = &positions(begin, 0);
-  for (long long j = 0; j < D; ++j) box.lo[j] = box.hi[j] = first[j];
+  for (long long p = 0; p < pairs; ++p) lo[p] = hi[p] = detail::load_pair(first + 2 * p);
+  double lo_last = first[D - 1], hi_last = lo_last;  // the unpaired last coordinate of odd D
   for (long long k = begin + 1; k < end; ++k) {
     const double* row = &positions(k, 0);
-    for (long long j = 0; j < D; ++j) {
-      box.lo[j] = row[j] < box.lo[j] ? row[j] : box.lo[j];
-      box.hi[j] = row[j] > box.hi[j] ? row[j] : box.hi[j];
+    for (long long p = 0; p < pairs; ++p) {
+      const detail::CoordinatePair r = detail::load_pair(row + 2 * p);
+      lo[p] = r < lo[p] ? r : lo[p];
+      hi[p] = r > hi[p] ? r : hi[p];
     }
+    if constexpr (D % 2 == 1) {
+      lo_last = row[D - 1] < lo_last ? row[D - 1] : lo_last;
+      hi_last = row[D - 1] > hi_last ? row[D - 1] : hi_last;
+    }
+  }
+  Box<D> box;
+  std::memcpy(box.lo.data(), lo, sizeof lo);
+  std::memcpy(box.hi.data(), hi, sizeof hi);
+  if constexpr (D % 2 == 1) {
+    box.lo[D - 1] = lo_last;
+    box.hi[D - 1] = hi_last;
   }
   return box;
 }
