@@ -129,7 +129,7 @@ void kernel_level(CloudBuffers& in, CloudBuffers& out, std::vector<long long>& o
       bsp::identity_order(order, lo, hi);
       if (hi - lo > leaf_size && lv.box[4 * b + 2 + axis[b]] > lv.box[4 * b + axis[b]]) {
         lv.split[b] = lo + (hi - lo) / 2;
-        bsp_select(order, src.positions, lo, hi, lv.split[b], axis[b]);
+        bsp::select_median(src.positions, dst.positions, order, lo, hi, lv.split[b], axis[b]);
       }
     }
   });

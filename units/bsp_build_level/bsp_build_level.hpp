@@ -98,6 +98,18 @@ void gather_points(const InCloud& in, const OutCloud& out, const Order& order, l
   }
 }
 
+// bsp_select's permutation of order[begin, end) (the identity on entry),
+// computed on a contiguous copy of the keys. The copy lives in the node's own
+// rows of the output positions: c rows hold D·c >= c doubles, and nothing
+// else reads or writes them before the gather overwrites them.
+template <class InPositions, class OutPositions, class Order>
+void select_median(const InPositions& in, const OutPositions& out, const Order& order, long long begin,
+                   long long end, long long target, int axis) {
+  double* keys = &out(begin, 0);
+  for (long long k = begin; k < end; ++k) keys[k - begin] = in(k, axis);
+  vorn::detail::select_with_keys(order, keys, begin, end, target);
+}
+
 template <long long D, class NodeBox, class Gradient, class Offset>
 void clear_empty_node(const NodeBox& box, const Gradient& gradient, const Offset& offset) {
   for (long long j = 0; j < D; ++j) box(0, j) = box(1, j) = 0.0;
@@ -144,7 +156,7 @@ void bsp_build_level(const InCloud& in, const OutCloud& out, const Order& order,
   // no median can separate them, so it stays whole whatever leaf_size says.
   if (end - begin > leaf_size && box.hi[axis] > box.lo[axis]) {
     const long long target = begin + (end - begin) / 2;
-    bsp_select(order, in.positions, begin, end, target, axis);
+    bsp::select_median(in.positions, out.positions, order, begin, end, target, axis);
     node_split() = target;
   }
   bsp::gather_points<D>(in, out, order, begin, end);

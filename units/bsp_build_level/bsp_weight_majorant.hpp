@@ -7,7 +7,8 @@
 // w_k <= g·x_k + W holds for every point of the node in absolute coordinates.
 //
 // Every operation below is rounded in the written order; std::fma marks the
-// only fused operations (sums of products, and the final margin).
+// only fused operations (sums of products, g·x_k accumulated from 0, and the
+// final margin).
 #pragma once
 
 #include <cmath>
@@ -76,35 +77,61 @@ bool least_squares_slope(const Positions& p, const Weights& w, long long begin, 
   return true;
 }
 
+// The terms of offset = T + 1e-6·(F + (Wr + |T|)) under slope g: F, the
+// largest |g·x_k| (at least 0), and T, the largest residual w_k - g·x_k.
+struct PlaneBound {
+  double f, t;
+};
+
+// Under g = 0 every g·x_k is +0 (fma(0, x, +0) is +0 whatever the sign of
+// x), so F = 0 and T = wmax, the same value the pass would find.
+inline PlaneBound flat_bound(const MajorantStats& s) { return {0.0, s.wmax}; }
+
+// One pass under the fitted slope: the residual spread that decides whether
+// the slope is kept, and the bound that is used if it is.
+struct FitPass {
+  double emin, emax;
+  PlaneBound bound;
+};
+
+template <class Positions, class Weights>
+FitPass fit_pass(const Positions& p, const Weights& w, long long begin, long long end, const Slope& g) {
+  const auto residual = [&](long long k) { return (w(k) - g.a * p(k, 0)) - g.b * p(k, 1); };
+  const auto plane = [&](long long k) { return std::fma(g.b, p(k, 1), std::fma(g.a, p(k, 0), 0.0)); };
+  FitPass r{residual(begin), residual(begin), {0.0, w(begin) - plane(begin)}};
+  for (long long k = begin; k < end; ++k) {
+    const double e = residual(k);
+    r.emin = e < r.emin ? e : r.emin;
+    r.emax = e > r.emax ? e : r.emax;
+    const double l = plane(k);
+    const double t = w(k) - l;
+    r.bound.f = std::fabs(l) > r.bound.f ? std::fabs(l) : r.bound.f;
+    r.bound.t = t > r.bound.t ? t : r.bound.t;
+  }
+  return r;
+}
+
 // Whether the fitted slope is kept: it must not swing the plane by much more
 // than the weight range across the node (limit 8) or at the node's distance
 // from the origin (limit 100), and it must shrink the spread of the weights to
 // below 0.85·sqrt(1 - 2/(c - 1)) of their range.
-template <class Positions, class Weights>
-bool slope_accepted(const Positions& p, const Weights& w, long long begin, long long end, const MajorantStats& s,
-                    const Slope& g) {
-  const auto residual = [&](long long k) { return (w(k) - g.a * p(k, 0)) - g.b * p(k, 1); };
-  double emin = residual(begin);
-  double emax = emin;
-  for (long long k = begin; k < end; ++k) {
-    const double e = residual(k);
-    emin = e < emin ? e : emin;
-    emax = e > emax ? e : emax;
-  }
+inline bool slope_accepted(const MajorantStats& s, const Slope& g, long long count, const FitPass& fit) {
   const double wr = s.wmax - s.wmin;
   if (std::fabs(g.a) * (s.xmax - s.xmin) > 8.0 * wr) return false;
   if (std::fabs(g.a) * std::fmax(std::fabs(s.xmin), std::fabs(s.xmax)) > 100.0 * wr) return false;
   if (std::fabs(g.b) * (s.ymax - s.ymin) > 8.0 * wr) return false;
   if (std::fabs(g.b) * std::fmax(std::fabs(s.ymin), std::fabs(s.ymax)) > 100.0 * wr) return false;
-  const double c = static_cast<double>(end - begin);
+  const double c = static_cast<double>(count);
   const double shrink = (-2.0 / (c - 1.0)) + 1.0;
-  return 0.85 * std::sqrt(shrink > 0.0 ? shrink : 0.0) * wr > emax - emin;
+  return 0.85 * std::sqrt(shrink > 0.0 ? shrink : 0.0) * wr > fit.emax - fit.emin;
 }
 
 }  // namespace detail
 
 // Writes the majorant of the node [begin, end), end > begin, of a 2-D weighted
 // cloud: gradient (gx, gy) and offset W, with w_k <= gx·x_k + gy·y_k + W.
+// Passes: statistics, then, when a fit is tried, moments and one pass for
+// both the residual spread and the bound under the fitted slope.
 template <long long D, class Positions, class Weights, class Gradient, class Offset>
   requires(D == 2)
 void bsp_weight_majorant(const Positions& positions, const Weights& weights, long long begin, long long end,
@@ -112,27 +139,21 @@ void bsp_weight_majorant(const Positions& positions, const Weights& weights, lon
   const detail::MajorantStats s = detail::majorant_stats(positions, weights, begin, end);
   const double wr = s.wmax - s.wmin;
   detail::Slope g{0.0, 0.0};
+  detail::PlaneBound bound = detail::flat_bound(s);
   // A plane through 5 points or fewer fits them too closely to be trusted.
   if (end - begin >= 6 && wr > 0.0) {
     detail::Slope fit{0.0, 0.0};
-    if (detail::least_squares_slope(positions, weights, begin, end, s, fit) &&
-        detail::slope_accepted(positions, weights, begin, end, s, fit)) {
-      g = fit;
+    if (detail::least_squares_slope(positions, weights, begin, end, s, fit)) {
+      const detail::FitPass pass = detail::fit_pass(positions, weights, begin, end, fit);
+      if (detail::slope_accepted(s, fit, end - begin, pass)) {
+        g = fit;
+        bound = pass.bound;
+      }
     }
-  }
-  // F: the largest |g·x_k| (at least 0); T: the largest residual w_k - g·x_k.
-  const auto plane = [&](long long k) { return std::fma(g.b, positions(k, 1), std::fma(g.a, positions(k, 0), 0.0)); };
-  double f = 0.0;
-  double t = weights(begin) - plane(begin);
-  for (long long k = begin; k < end; ++k) {
-    const double l = plane(k);
-    const double tk = weights(k) - l;
-    f = std::fabs(l) > f ? std::fabs(l) : f;
-    t = tk > t ? tk : t;
   }
   gradient(0) = g.a;
   gradient(1) = g.b;
-  offset() = std::fma(1.0e-6, f + (wr + std::fabs(t)), t);
+  offset() = std::fma(1.0e-6, bound.f + (wr + std::fabs(bound.t)), bound.t);
 }
 
 }  // namespace vorn
