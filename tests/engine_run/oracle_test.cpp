@@ -83,6 +83,8 @@ struct OracleCase {
   bool float_unbounded;
 };
 
+void PrintTo(OracleCase const& c, std::ostream* os) { *os << c.name; }
+
 // Tolerances, relative to the unit box: cell areas, and the edge length
 // above which a neighbour must appear in both cells.
 template <class T>
