@@ -61,9 +61,11 @@ struct LevelCall {
   // Every written buffer full of a pattern that the unit must overwrite.
   void fill_outputs_with_garbage() {
     for (auto* v : {&out_positions, &out_weights, &node_box, &majorant_gradient, &majorant_offset}) {
-      std::memset(v->data(), 0x5a, v->size() * sizeof(double));
+      if (!v->empty()) std::memset(v->data(), 0x5a, v->size() * sizeof(double));
     }
-    for (auto* v : {&out_ids, &node_split, &order}) std::memset(v->data(), 0x5a, v->size() * sizeof(long long));
+    for (auto* v : {&out_ids, &node_split, &order}) {
+      if (!v->empty()) std::memset(v->data(), 0x5a, v->size() * sizeof(long long));
+    }
   }
 
   void run() {
