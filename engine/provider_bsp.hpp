@@ -67,7 +67,7 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
   // Yields the next plane that may cut the cell described by `state`, or
   // returns false, leaving `plane` untouched, when no seed is left.
   template <class State>
-  bool next(State const& state, Local& local, Plane<T, 2>& plane) const {
+  [[gnu::always_inline]] bool next(State const& state, Local& local, Plane<T, 2>& plane) const {
     if (!local.started) {
       local.stack[0] = root_entry;
       local.stack_size = 1;
@@ -82,7 +82,7 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
 
   // The bisector with seed b: kept side |p - a|^2 - w_a <= |p - b|^2 - w_b,
   // normal from a to b. Built in double, then rounded to T.
-  Plane<T, 2> bisector(std::int64_t b) const {
+  [[gnu::always_inline]] Plane<T, 2> bisector(std::int64_t b) const {
     double const xb = seeds->positions(b, 0);
     double const yb = seeds->positions(b, 1);
     double const wb = seeds->weights(b);
@@ -94,7 +94,7 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
   }
 
  private:
-  bool yield_from_leaf(Local& local, Plane<T, 2>& plane) const {
+  [[gnu::always_inline]] bool yield_from_leaf(Local& local, Plane<T, 2>& plane) const {
     while (local.range_begin < local.range_end) {
       std::int64_t const i = local.range_begin++;
       if (i == seed_index) continue;
@@ -108,7 +108,7 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
   // Handles the top entry: drops it, turns it into the current leaf range, or
   // replaces it by its two children with the nearer one on top.
   template <class State>
-  void visit_top(State const& state, Local& local) const {
+  [[gnu::always_inline]] void visit_top(State const& state, Local& local) const {
     std::int64_t const entry = local.stack[local.stack_size - 1];
     std::int64_t const node = entry >> 6;
     int const level = static_cast<int>(entry & 63);
@@ -129,7 +129,7 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
 
   // Writes both children over the popped slot and the one above it; the
   // child on top is visited next: the nearer one, the left one on a tie.
-  void push_children(Local& local, std::int64_t node, int level) const {
+  [[gnu::always_inline]] void push_children(Local& local, std::int64_t node, int level) const {
     std::int64_t const left = node + 1;
     std::int64_t const right = node + (std::int64_t{1} << (level - 1));
     std::int64_t const below = local.stack_size - 1;
@@ -142,14 +142,14 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
   }
 
   // Squared distance, in double, from the seed to the node's box.
-  double box_distance2(std::int64_t node) const {
+  [[gnu::always_inline]] double box_distance2(std::int64_t node) const {
     auto const& box = seeds->node_box;
     double const dx = std::max(std::max(seed_x - box(node, 1, 0), box(node, 0, 0) - seed_x), 0.0);
     double const dy = std::max(std::max(seed_y - box(node, 1, 1), box(node, 0, 1) - seed_y), 0.0);
     return std::fma(dy, dy, dx * dx);
   }
 
-  detail::PruneBound<T> prune_bound(std::int64_t node) const {
+  [[gnu::always_inline]] detail::PruneBound<T> prune_bound(std::int64_t node) const {
     auto const& box = seeds->node_box;
     auto const& g = seeds->majorant_gradient;
     return {static_cast<T>(box(node, 0, 0)), static_cast<T>(box(node, 0, 1)),
@@ -161,7 +161,7 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
   // Memory mode: only a bounded cell prunes; its vertices are tested eight at
   // a time, stopping at the first group with a passing vertex.
   template <class Lanes>
-  bool node_may_cut(StateMem<T, Lanes> const& state, std::int64_t node) const {
+  [[gnu::always_inline]] bool node_may_cut(StateMem<T, Lanes> const& state, std::int64_t node) const {
     if (!state.bounded) return true;
     VORN_ENGINE_COUNT(node_tests);
     detail::PruneBound<T> const bound = prune_bound(node);
@@ -178,7 +178,7 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
 
   // Register mode: all eight lanes at once, the first N count.
   template <int N, class Lanes>
-  bool node_may_cut(StateReg<T, N, Lanes> const& state, std::int64_t node) const {
+  [[gnu::always_inline]] bool node_may_cut(StateReg<T, N, Lanes> const& state, std::int64_t node) const {
     VORN_ENGINE_COUNT(node_tests);
     VORN_ENGINE_COUNT(group_tests);
     unsigned const pass = detail::passing_lanes_grouped<Lanes>(prune_bound(node), state.xs, state.ys);

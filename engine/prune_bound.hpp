@@ -29,7 +29,7 @@ struct ClampedPoint {
 };
 
 template <class Lanes, class T, class V>
-ClampedPoint<Lanes, T> clamped_point(PruneBound<T> const& b, V const& x, V const& y) {
+[[gnu::always_inline]] inline ClampedPoint<Lanes, T> clamped_point(PruneBound<T> const& b, V const& x, V const& y) {
   auto const half_gx = Lanes::broadcast(T(b.gx * T(0.5)));
   auto const half_gy = Lanes::broadcast(T(b.gy * T(0.5)));
   return {min(max(add(x, half_gx), Lanes::broadcast(b.lx)), Lanes::broadcast(b.hx)),
@@ -40,7 +40,7 @@ ClampedPoint<Lanes, T> clamped_point(PruneBound<T> const& b, V const& x, V const
 //   part  = fma(cx - x, cx - x, w_a - W) - (x - x_a)^2 - gx·cx
 //   value = fma(cy - y, cy - y, part) - (y - y_a)^2 - gy·cy.
 template <class Lanes, class T, class V>
-unsigned passing_lanes_chained(PruneBound<T> const& b, V const& x, V const& y) {
+[[gnu::always_inline]] inline unsigned passing_lanes_chained(PruneBound<T> const& b, V const& x, V const& y) {
   auto const c = clamped_point<Lanes>(b, x, y);
   auto const dx = sub(c.x, x);
   auto const dy = sub(c.y, y);
@@ -55,7 +55,7 @@ unsigned passing_lanes_chained(PruneBound<T> const& b, V const& x, V const& y) {
 // Lanes that pass, evaluated in groups:
 //   value = ((w_a - W) + (fma(dx, dx, dy·dy) - fma(ex, ex, ey·ey))) - fma(gx, cx, gy·cy).
 template <class Lanes, class T, class V>
-unsigned passing_lanes_grouped(PruneBound<T> const& b, V const& x, V const& y) {
+[[gnu::always_inline]] inline unsigned passing_lanes_grouped(PruneBound<T> const& b, V const& x, V const& y) {
   auto const c = clamped_point<Lanes>(b, x, y);
   auto const dx = sub(c.x, x);
   auto const dy = sub(c.y, y);

@@ -33,7 +33,7 @@ struct RunBounds {
 };
 
 template <int N>
-RunBounds<N> run_bounds(unsigned outside) {
+[[gnu::always_inline]] inline RunBounds<N> run_bounds(unsigned outside) {
   constexpr unsigned all = (1u << N) - 1u;
   unsigned const before_outside = ((outside << 1) | (outside >> (N - 1))) & all;
   unsigned const after_outside = ((outside >> 1) | (outside << (N - 1))) & all;
@@ -49,7 +49,7 @@ struct CutPoints {
 };
 
 template <class Lanes, class V>
-CutPoints<V> cut_points(V const& J, V const& x, V const& y, int p, int s, int q, int e) {
+[[gnu::always_inline]] inline CutPoints<V> cut_points(V const& J, V const& x, V const& y, int p, int s, int q, int e) {
   auto const inside = Lanes::pair(p, q);
   auto const outside = Lanes::pair(s, e);
   auto const j_in = permute(J, inside);
@@ -62,7 +62,7 @@ CutPoints<V> cut_points(V const& J, V const& x, V const& y, int p, int s, int q,
 // Cuts the lanes in place and returns the new size, register_emptied or
 // register_spill (two or more outside runs, or a ninth vertex).
 template <int N, class T, class Lanes>
-int cut_registers(StateReg<T, N, Lanes>& lanes, Plane<T, 2> const& plane) {
+[[gnu::always_inline]] inline int cut_registers(StateReg<T, N, Lanes>& lanes, Plane<T, 2> const& plane) {
   constexpr unsigned all = StateReg<T, N, Lanes>::lane_mask;
   auto const J = fma(lanes.xs, Lanes::broadcast(plane.normal[0]),
                      fms(lanes.ys, Lanes::broadcast(plane.normal[1]), Lanes::broadcast(plane.offset)));
