@@ -33,7 +33,6 @@ struct SlotItems {
 };
 
 inline SlotItems slot_items(int items, int slots, int t) {
-  if (items == slots) return {t, t + 1};  // every submission here: slot t runs item t
   const long long i = items;
   return {static_cast<int>(i * t / slots), static_cast<int>(i * (t + 1) / slots)};
 }
@@ -50,6 +49,10 @@ QueueEvent submit_kernel(CpuQueue& queue, const Deps& dependencies, Kernel& kern
   (void)dependencies;
   (void)extra;
   std::function<void(int)> closure = [&items, &slots, &kernel, &space, &bundles...](int t) {
+    if (items == slots) {  // every submission here: slot t runs exactly item t, so skip the division
+      detail::CpuQueueLaunch::call(kernel, coords_of(space, t), t, t, slots, bundles...);
+      return;
+    }
     const auto [begin, end] = detail::slot_items(items, slots, t);
     for (int j = begin; j < end; ++j) {
       detail::CpuQueueLaunch::call(kernel, coords_of(space, j), j, t, slots, bundles...);
