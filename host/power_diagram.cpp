@@ -1,0 +1,297 @@
+#include "vorn/host/power_diagram.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <vector>
+
+#include "cell_arrays.hpp"
+#include "power_input.hpp"
+#include "vorn/host/bsp_tree.hpp"
+#include "worker_threads.hpp"
+
+namespace vorn::host {
+
+namespace {
+
+using detail::CellArrays;
+using detail::CellEngineLibrary;
+using detail::StartSquare;
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Seeds handed to the engine per step of a worker: large enough that taking a
+// chunk costs nothing, small enough to balance the threads' loads.
+constexpr std::size_t chunk_seeds = 256;
+
+// The engine's view of a finished tree; the tree keeps the arrays alive.
+engine::WeightedSeeds2 seed_set(const BspTree& tree) {
+  constexpr std::int64_t f64 = sizeof(double);
+  constexpr std::int64_t i64 = sizeof(long long);
+  const std::int64_t n = tree.point_count();
+  const std::int64_t m = tree.node_count();
+  engine::WeightedSeeds2 s{};
+  s.positions = {tree.positions.data(), {2 * f64, f64}, {n, 2}};
+  s.weights = {tree.weights.data(), {f64}, {n}};
+  s.node_begin = {tree.node_begin.data(), {i64}, {m}};
+  s.node_end = {tree.node_end.data(), {i64}, {m}};
+  s.node_box = {tree.node_box.data(), {4 * f64, 2 * f64, f64}, {m, 2, 2}};
+  s.majorant_gradient = {tree.majorant_gradient.data(), {2 * f64, f64}, {m, 2}};
+  s.majorant_offset = {tree.majorant_offset.data(), {f64}, {m}};
+  return s;
+}
+
+// For every tree seed, the tree seed that owns its position: among seeds at
+// exactly the same position the heaviest, the lowest caller index breaking
+// ties. Every other seed of such a group gets an empty cell.
+std::vector<std::int32_t> position_owners(const BspTree& tree) {
+  struct Key {
+    double x, y, w;
+    long long id;
+    std::int32_t t;
+  };
+  const std::size_t n = tree.ids.size();
+  std::vector<Key> keys(n);
+  for (std::size_t t = 0; t < n; ++t) {
+    keys[t] = {tree.positions[2 * t], tree.positions[2 * t + 1], tree.weights[t], tree.ids[t],
+               static_cast<std::int32_t>(t)};
+  }
+  // Same position together, heaviest first, then lowest caller index.
+  std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+    if (a.x != b.x) return a.x < b.x;
+    if (a.y != b.y) return a.y < b.y;
+    if (a.w != b.w) return a.w > b.w;
+    return a.id < b.id;
+  });
+  std::vector<std::int32_t> owner(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const bool same = k > 0 && keys[k].x == keys[k - 1].x && keys[k].y == keys[k - 1].y;
+    owner[static_cast<std::size_t>(keys[k].t)] = same ? owner[static_cast<std::size_t>(keys[k - 1].t)] : keys[k].t;
+  }
+  return owner;
+}
+
+// The start square: the domain box, or a square around every seed whose edges
+// stand for edges at infinity (the engine pushes them out as far as needed).
+StartSquare start_square(const PowerDiagramOptions& options, std::span<const double> positions) {
+  if (options.domain) {
+    const Box& b = *options.domain;
+    return {b.x_min, b.y_min, b.x_max, b.y_max, false, domain_edge};
+  }
+  double x0 = positions[0], x1 = positions[0], y0 = positions[1], y1 = positions[1];
+  for (std::size_t i = 0; i < positions.size(); i += 2) {
+    x0 = std::min(x0, positions[i]);
+    x1 = std::max(x1, positions[i]);
+    y0 = std::min(y0, positions[i + 1]);
+    y1 = std::max(y1, positions[i + 1]);
+  }
+  const double margin = std::max({x1 - x0, y1 - y0, 1.0});
+  return {x0 - margin, y0 - margin, x1 + margin, y1 + margin, true, domain_edge};
+}
+
+// Everything the workers share: inputs read-only, outputs written at
+// disjoint elements (a seed's own entries, a chunk's own vertex lists).
+struct CellJob {
+  const BspTree& tree;
+  const engine::WeightedSeeds2& seeds;
+  const std::vector<std::int32_t>& owner;
+  const StartSquare& square;
+  const CellEngineLibrary& engine;
+  const PowerDiagramOptions& options;
+  PowerDiagram& out;  // per-seed arrays, indexed in the caller's numbering
+  std::vector<std::int64_t>& counts;
+  std::vector<std::vector<double>>& chunk_xs;  // vertices of a chunk's seeds, in tree order
+  std::vector<std::vector<double>>& chunk_ys;
+  std::vector<std::vector<std::int32_t>>& chunk_neighbours;
+};
+
+// The caller's number of the seed or marker named by an engine cut id.
+std::int32_t neighbour_of(const CellJob& job, std::int32_t cut_id) {
+  if (cut_id == infinite_cut_id) return infinite_edge;
+  if (cut_id < 0) return domain_edge;
+  return static_cast<std::int32_t>(job.tree.ids[static_cast<std::size_t>(job.owner[static_cast<std::size_t>(cut_id)])]);
+}
+
+// Area and centroid of a counter-clockwise polygon, by the shoelace formula
+// about its first vertex (which keeps the products small for far-off cells).
+void measure(const double* x, const double* y, std::size_t n, double& area, double& cx, double& cy) {
+  double twice_area = 0.0, sx = 0.0, sy = 0.0;
+  for (std::size_t k = 1; k + 1 < n; ++k) {
+    const double ax = x[k] - x[0], ay = y[k] - y[0];
+    const double bx = x[k + 1] - x[0], by = y[k + 1] - y[0];
+    const double cross = ax * by - bx * ay;
+    twice_area += cross;
+    sx += cross * (ax + bx);
+    sy += cross * (ay + by);
+  }
+  area = 0.5 * twice_area;
+  const bool flat = twice_area == 0.0;
+  cx = flat ? x[0] : x[0] + sx / (3.0 * twice_area);
+  cy = flat ? y[0] : y[0] + sy / (3.0 * twice_area);
+}
+
+// Copies the finished cell of tree seed t into its chunk's lists and the
+// seed's own entries.
+template <class T>
+void record_cell(const CellJob& job, Local2<T>& cell, std::size_t t, std::size_t chunk) {
+  const std::size_t caller = static_cast<std::size_t>(job.tree.ids[t]);
+  const std::size_t n = static_cast<std::size_t>(cell.vertex_count);
+  auto& xs = job.chunk_xs[chunk];
+  auto& ys = job.chunk_ys[chunk];
+  const std::size_t first = xs.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    xs.push_back(static_cast<double>(cell.xs[k]));
+    ys.push_back(static_cast<double>(cell.ys[k]));
+    job.chunk_neighbours[chunk].push_back(neighbour_of(job, cell.cut_ids[k]));
+  }
+  job.counts[caller] = static_cast<std::int64_t>(n);
+  job.out.empty[caller] = n == 0;
+  job.out.unbounded[caller] = n != 0 && cell.unbounded;
+  double area = 0.0, cx = std::numeric_limits<double>::quiet_NaN(), cy = cx;
+  if (n != 0 && cell.unbounded) area = std::numeric_limits<double>::infinity();
+  if (n != 0 && !cell.unbounded) measure(&xs[first], &ys[first], n, area, cx, cy);
+  job.out.areas[caller] = area;
+  job.out.centroid_x[caller] = cx;
+  job.out.centroid_y[caller] = cy;
+}
+
+template <class T>
+void run_chunk(const CellJob& job, CellArrays<T>& arrays, std::size_t chunk, int max_capacity) {
+  const std::size_t n = job.tree.ids.size();
+  const std::size_t begin = chunk * chunk_seeds;
+  const std::size_t end = std::min(n, begin + chunk_seeds);
+  for (std::size_t t = begin; t < end; ++t) {
+    arrays.start(job.square);
+    // A seed that does not own its position keeps the empty cell: the owner
+    // is at least as heavy, so its bisector leaves nothing.
+    if (job.owner[t] == static_cast<std::int32_t>(t)) {
+      arrays.run(job.engine, job.seeds, static_cast<long long>(t), max_capacity);
+    } else {
+      arrays.cell().vertex_count = 0;
+    }
+    record_cell(job, arrays.cell(), t, chunk);
+  }
+}
+
+// Runs every chunk on `threads` concurrent workers, each with its own cell.
+template <class T>
+void run_cells(const CellJob& job, int threads) {
+  const long long n = static_cast<long long>(job.tree.ids.size());
+  const std::size_t chunks = job.chunk_xs.size();
+  const int max_capacity = static_cast<int>(std::min<long long>(2 * n + 64, std::numeric_limits<int>::max() / 2));
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::mutex progress_mutex;
+  long long done = 0;
+  detail::run_workers(threads, [&] {
+    CellArrays<T> arrays(job.options.initial_capacity);
+    try {
+      for (std::size_t c = next++; c < chunks && !failed; c = next++) {
+        run_chunk(job, arrays, c, max_capacity);
+        if (!job.options.progress) continue;
+        std::lock_guard lock(progress_mutex);
+        done += std::min<long long>(chunk_seeds, n - static_cast<long long>(c) * chunk_seeds);
+        job.options.progress(done, n);
+      }
+    } catch (...) {
+      failed = true;  // the other workers stop at their next chunk
+      throw;
+    }
+  });
+}
+
+// Cell i's vertex lists go to [cell_begin[i], cell_begin[i + 1]) of the
+// output, chunk by chunk on the pool.
+void gather_vertices(PowerDiagram& out, const BspTree& tree, std::vector<std::vector<double>>& chunk_xs,
+                     std::vector<std::vector<double>>& chunk_ys,
+                     std::vector<std::vector<std::int32_t>>& chunk_neighbours, int threads) {
+  const std::size_t n = tree.ids.size();
+  const std::size_t total = static_cast<std::size_t>(out.cell_begin[n]);
+  out.xs.resize(total);
+  out.ys.resize(total);
+  out.neighbours.resize(total);
+  std::atomic<std::size_t> next{0};
+  detail::run_workers(threads, [&] {
+    for (std::size_t c = next++; c < chunk_xs.size(); c = next++) {
+      std::size_t k = 0;
+      for (std::size_t t = c * chunk_seeds; t < std::min(n, (c + 1) * chunk_seeds); ++t) {
+        const std::size_t caller = static_cast<std::size_t>(tree.ids[t]);
+        const std::size_t first = static_cast<std::size_t>(out.cell_begin[caller]);
+        const std::size_t count = static_cast<std::size_t>(out.cell_begin[caller + 1]) - first;
+        std::copy_n(&chunk_xs[c][k], count, &out.xs[first]);
+        std::copy_n(&chunk_ys[c][k], count, &out.ys[first]);
+        std::copy_n(&chunk_neighbours[c][k], count, &out.neighbours[first]);
+        k += count;
+      }
+      std::vector<double>().swap(chunk_xs[c]);  // release as we go: the lists and the output coexist
+      std::vector<double>().swap(chunk_ys[c]);
+      std::vector<std::int32_t>().swap(chunk_neighbours[c]);
+    }
+  });
+}
+
+void size_outputs(PowerDiagram& out, std::size_t n) {
+  out.cell_begin.assign(n + 1, 0);
+  out.areas.assign(n, 0.0);
+  out.centroid_x.assign(n, 0.0);
+  out.centroid_y.assign(n, 0.0);
+  out.empty.assign(n, 0);
+  out.unbounded.assign(n, 0);
+}
+
+template <class T>
+void compute_cells(PowerDiagram& out, const BspTree& tree, const std::vector<std::int32_t>& owner,
+                   const PowerDiagramOptions& options, std::span<const double> positions, int threads) {
+  const std::size_t n = tree.ids.size();
+  const CellEngineLibrary& engine = detail::cell_engine_library();
+  const engine::WeightedSeeds2 seeds = seed_set(tree);
+  const StartSquare square = start_square(options, positions);
+
+  const std::size_t chunks = (n + chunk_seeds - 1) / chunk_seeds;
+  std::vector<std::vector<double>> chunk_xs(chunks), chunk_ys(chunks);
+  std::vector<std::vector<std::int32_t>> chunk_neighbours(chunks);
+  std::vector<std::int64_t> counts(n);
+  const CellJob job{tree, seeds, owner, square, engine, options, out, counts, chunk_xs, chunk_ys, chunk_neighbours};
+  auto start = Clock::now();
+  run_cells<T>(job, threads);
+  out.timings.cells = seconds_since(start);
+
+  start = Clock::now();
+  for (std::size_t i = 0; i < n; ++i) out.cell_begin[i + 1] = out.cell_begin[i] + counts[i];
+  gather_vertices(out, tree, chunk_xs, chunk_ys, chunk_neighbours, threads);
+  out.timings.assemble = seconds_since(start);
+}
+
+}  // namespace
+
+PowerDiagram power_diagram(std::span<const double> positions, std::span<const double> weights,
+                           const PowerDiagramOptions& options) {
+  auto start = Clock::now();
+  detail::check_power_input(positions, weights, options);
+  const std::size_t n = positions.size() / 2;
+  PowerDiagram out;
+  size_outputs(out, n);
+  out.threads = options.threads > 0 ? options.threads : detail::default_thread_count();
+  if (n == 0) return out;
+
+  const std::vector<double> zero_weights(weights.empty() ? n : 0, 0.0);
+  const BspTree tree =
+      build_bsp_tree(BspUnit::weighted_2d, positions, weights.empty() ? zero_weights : weights, options.leaf_size);
+  const std::vector<std::int32_t> owner = position_owners(tree);
+  out.timings.tree = seconds_since(start);
+  if (options.precision == CellPrecision::single_precision) {
+    compute_cells<float>(out, tree, owner, options, positions, out.threads);
+  } else {
+    compute_cells<double>(out, tree, owner, options, positions, out.threads);
+  }
+  return out;
+}
+
+}  // namespace vorn::host

@@ -1,0 +1,14 @@
+// Checks of power_diagram's arguments, made before any work starts.
+#pragma once
+
+#include <span>
+
+#include "vorn/host/power_diagram.hpp"
+
+namespace vorn::host::detail {
+
+// Throws std::invalid_argument naming the first thing wrong (see power_diagram).
+void check_power_input(std::span<const double> positions, std::span<const double> weights,
+                       const PowerDiagramOptions& options);
+
+}  // namespace vorn::host::detail

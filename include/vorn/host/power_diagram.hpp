@@ -1,0 +1,95 @@
+// Whole power (Laguerre) diagrams of weighted 2-D point sets.
+//
+// power_diagram builds the seeds' BSP with the weighted BSP level unit, then
+// computes every seed's cell with the cell engine library on all threads of
+// the runtime pool, and returns the cells in the caller's numbering.
+//
+// The cell of seed i is the set of points p with |p - a_i|^2 - w_i <=
+// |p - a_j|^2 - w_j for every j, clipped to the domain box (or, for an
+// unbounded diagram, the whole plane). A cell may be empty: a heavier
+// neighbour can cover it. Seeds at exactly the same position share one cell:
+// the heaviest of them (the lowest index among equally heavy ones) gets it and
+// the others are empty.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace vorn::host {
+
+// Neighbour markers of edges that no seed made.
+inline constexpr std::int32_t domain_edge = -1;    // the edge lies on the domain box
+inline constexpr std::int32_t infinite_edge = -2;  // stand-in for an edge at infinity (unbounded cells only)
+
+// Axis-aligned box [x_min, x_max] x [y_min, y_max]; finite, x_min < x_max, y_min < y_max.
+struct Box {
+  double x_min = 0.0;
+  double y_min = 0.0;
+  double x_max = 1.0;
+  double y_max = 1.0;
+};
+
+enum class CellPrecision { single_precision, double_precision };
+
+struct PowerDiagramOptions {
+  std::optional<Box> domain = Box{};  // nullopt: cells of the whole plane
+  CellPrecision precision = CellPrecision::double_precision;
+  int threads = 0;           // concurrent engine calls; 0: every thread of the runtime pool
+  long long leaf_size = 16;  // at most this many seeds per BSP leaf (coincident seeds excepted)
+  int initial_capacity = 32;  // vertex slots per cell at the start (>= 4); enlarged on demand
+  // Called with (cells done, cell count) as the cell phase advances. Calls
+  // come from the pool's threads one at a time, never concurrently, with
+  // non-decreasing counts.
+  std::function<void(long long, long long)> progress;
+};
+
+// Wall-clock seconds of each phase.
+struct PowerDiagramTimings {
+  double tree = 0.0;      // input checks, BSP tree, coincident-seed groups
+  double cells = 0.0;     // every engine call
+  double assemble = 0.0;  // gathering the cells into the caller's numbering
+};
+
+// The cells in the caller's numbering. Cell i's vertices are
+// xs/ys[cell_begin[i] .. cell_begin[i + 1]), counter-clockwise; edge k runs
+// from vertex k to vertex k + 1 (wrapping) and neighbours[k] is the index of
+// the seed whose bisector it lies on, or domain_edge, or infinite_edge.
+//
+// An unbounded cell (possible only without a domain) is returned as the
+// engine's finite stand-in: its infinite edges (neighbour infinite_edge) lie
+// at arbitrary positions beyond every finite feature; its finite edges and the
+// vertices between two finite edges are exact. Its area is +infinity and its
+// centroid NaN. An empty cell has no vertices, area 0 and a NaN centroid.
+struct PowerDiagram {
+  std::vector<std::int64_t> cell_begin;  // n + 1
+  std::vector<double> xs;
+  std::vector<double> ys;
+  std::vector<std::int32_t> neighbours;
+  std::vector<double> areas;                    // n
+  std::vector<double> centroid_x, centroid_y;  // n
+  std::vector<std::uint8_t> empty;              // n; 1 for an empty cell
+  std::vector<std::uint8_t> unbounded;          // n; 1 for an unbounded cell
+  PowerDiagramTimings timings;
+  int threads = 0;  // engine calls that ran concurrently
+
+  std::int64_t cell_count() const { return static_cast<std::int64_t>(areas.size()); }
+  std::int64_t vertex_count(std::int64_t cell) const { return cell_begin[cell + 1] - cell_begin[cell]; }
+};
+
+// Computes the power diagram of `positions` (n x 2: x then y per seed) with
+// `weights` (n values, or empty for all zero).
+//
+// Throws std::invalid_argument, before any work, naming what is wrong: an odd
+// number of coordinates, a weight count other than n or 0, a non-finite
+// coordinate or weight (with the seed's index), n at or above 2^31, an empty,
+// inverted or non-finite domain box, a negative thread count, a leaf size
+// below 1 or an initial capacity below 4. Throws std::runtime_error when a
+// library cannot be loaded or this CPU lacks an instruction its build needs.
+// Nothing is returned unless every cell is complete.
+PowerDiagram power_diagram(std::span<const double> positions, std::span<const double> weights,
+                           const PowerDiagramOptions& options = {});
+
+}  // namespace vorn::host

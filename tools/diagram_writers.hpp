@@ -1,0 +1,51 @@
+// Writing a computed diagram: cells as CSV or JSON, and an SVG picture.
+//
+// CSV: a header line, then one line per seed in input order:
+//   seed,x,y,weight,area,centroid_x,centroid_y,empty,unbounded,vertices,neighbours
+// `vertices` holds "x y" pairs separated by spaces, counter-clockwise;
+// `neighbours` the neighbour of each edge (edge k from vertex k to k + 1):
+// a seed index, "box" for the domain's boundary or "inf" for an edge at
+// infinity. An empty cell has area 0 and empty centroid, vertex and neighbour
+// fields; an unbounded cell has area "inf" and an empty centroid.
+//
+// JSON: {"seeds": n, "domain": [x_min, y_min, x_max, y_max] or null,
+//        "precision": "double" | "float", "cells": [{"seed", "x", "y",
+//        "weight", "area" (null if unbounded), "centroid" ([x, y] or null),
+//        "empty", "unbounded", "vertices": [[x, y], ...],
+//        "neighbours": [index | "box" | "inf", ...]}, ...]}
+//
+// Numbers are written in the shortest form that reads back to the same double.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "atomic_file.hpp"
+#include "seed_input.hpp"
+#include "vorn/host/power_diagram.hpp"
+
+namespace vorn::tools {
+
+enum class CellFormat { csv, json };
+
+// By the extension of `path`: .csv or .json (any case); ToolError otherwise.
+CellFormat cell_format_for(const std::filesystem::path& path);
+
+struct DiagramView {
+  const SeedTable& seeds;
+  const host::PowerDiagram& diagram;
+  std::optional<host::Box> domain;
+  host::CellPrecision precision;
+};
+
+void write_cells_csv(AtomicFile& out, const DiagramView& view);
+void write_cells_json(AtomicFile& out, const DiagramView& view);
+
+// The picture: every cell outlined (of an unbounded cell, its finite edges),
+// seeds as dots (empty cells' seeds in red) and the empty cells listed under
+// the picture. It shows the domain, or without one the seeds' bounding box
+// with a margin.
+void write_svg(AtomicFile& out, const DiagramView& view);
+
+}  // namespace vorn::tools

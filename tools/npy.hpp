@@ -1,0 +1,33 @@
+// Reading .npy files: little-endian float64 arrays in C order, the one kind
+// the tools accept. Anything else is refused with a message saying what the
+// file holds and what was expected.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vorn::tools {
+
+struct NpyArray {
+  std::vector<long long> shape;
+  std::vector<double> values;  // row-major, last index fastest
+};
+
+// The header fields of a .npy file, as written in its header dictionary.
+struct NpyHeader {
+  std::string descr;
+  bool fortran_order = false;
+  std::vector<long long> shape;
+};
+
+// Parses the header dictionary text, e.g. "{'descr': '<f8', 'fortran_order':
+// False, 'shape': (3, 2), }". Throws ToolError naming the first problem.
+NpyHeader parse_npy_header(const std::string& text);
+
+// Reads `path`; throws ToolError ("<path>: <problem>") unless it is a
+// version 1, 2 or 3 .npy file holding a '<f8' C-order array whose data is
+// exactly as long as its shape says.
+NpyArray read_npy(const std::filesystem::path& path);
+
+}  // namespace vorn::tools

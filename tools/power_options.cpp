@@ -1,0 +1,150 @@
+#include "power_options.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tool_error.hpp"
+
+namespace vorn::tools {
+
+const char power_usage[] =
+    "usage: vorn-power [options] [SEEDS.csv | SEEDS.npy]\n"
+    "\n"
+    "Computes the power diagram of weighted seeds. Without a seed file it uses a\n"
+    "generated set of 20000 weighted seeds in the unit square and writes the\n"
+    "picture vorn-power.svg.\n"
+    "\n"
+    "  --box XMIN,YMIN,XMAX,YMAX  domain box (default: the unit square for\n"
+    "                             generated seeds, else the seeds' bounding box)\n"
+    "  --unbounded                cells of the whole plane, no domain box\n"
+    "  --float, --double          cell arithmetic precision (default: double)\n"
+    "  --threads N                threads (default: all hardware threads)\n"
+    "  --leaf-size N              seeds per BSP leaf (default: 16)\n"
+    "  --output FILE              write the cells, as .csv or .json\n"
+    "  --svg FILE                 write a picture of the diagram\n"
+    "  --no-svg                   write no picture\n"
+    "  --seeds N                  number of generated seeds (default: 20000)\n"
+    "  --rng-seed S               seed of the generator (default: 1)\n"
+    "  -h, --help                 show this text\n"
+    "\n"
+    "Exit status: 0 done, 1 the computation could not run (missing library,\n"
+    "unsupported CPU, out of memory), 2 bad command line, input or output.\n";
+
+namespace {
+
+long long integer_value(std::string_view option, std::string_view text, long long low, long long high) {
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc{} || end != text.data() + text.size() || value < low || value > high) {
+    throw ToolError(std::string(option) + ": expected an integer from " + std::to_string(low) + " to " +
+                    std::to_string(high) + ", got '" + std::string(text) + "'");
+  }
+  return value;
+}
+
+host::Box box_value(std::string_view text) {
+  std::vector<double> bounds;
+  for (std::size_t begin = 0; begin <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', begin), text.size());
+    double v = 0.0;
+    const std::string_view field = text.substr(begin, comma - begin);
+    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), v);
+    if (error != std::errc{} || end != field.data() + field.size() || field.empty() || !std::isfinite(v)) {
+      throw ToolError("--box: bound " + std::to_string(bounds.size() + 1) + " '" + std::string(field) +
+                      "' is not a finite number");
+    }
+    bounds.push_back(v);
+    begin = comma + 1;
+  }
+  if (bounds.size() != 4) {
+    throw ToolError("--box: expected XMIN,YMIN,XMAX,YMAX (4 numbers), got " + std::to_string(bounds.size()));
+  }
+  if (!(bounds[0] < bounds[2]) || !(bounds[1] < bounds[3])) {
+    throw ToolError("--box: the box '" + std::string(text) + "' is empty or inverted (need XMIN < XMAX, YMIN < YMAX)");
+  }
+  return {bounds[0], bounds[1], bounds[2], bounds[3]};
+}
+
+// Walks argv; options take their value as the next argument or after '='.
+class Arguments {
+ public:
+  Arguments(int argc, char** argv) : args_(argv + 1, argv + argc) {}
+  bool done() const { return at_ >= args_.size(); }
+  std::string_view next() {
+    std::string_view arg = args_[at_++];
+    value_.reset();
+    if (arg.starts_with("--") && arg.find('=') != std::string_view::npos) {
+      value_ = arg.substr(arg.find('=') + 1);
+      arg = arg.substr(0, arg.find('='));
+    }
+    return arg;
+  }
+  std::string_view value(std::string_view option) {
+    if (value_) return *std::exchange(value_, std::nullopt);
+    if (done()) throw ToolError(std::string(option) + ": missing value");
+    return args_[at_++];
+  }
+  void no_value(std::string_view option) const {
+    if (value_) throw ToolError(std::string(option) + " takes no value");
+  }
+
+ private:
+  std::vector<std::string_view> args_;
+  std::size_t at_ = 0;
+  std::optional<std::string_view> value_;
+};
+
+// One option; false when `arg` is not an option of this program.
+bool apply_option(std::string_view arg, Arguments& in, PowerOptions& o, bool& no_svg, bool& seeds_given) {
+  if (arg == "--box") {
+    o.box = box_value(in.value(arg));
+  } else if (arg == "--unbounded" || arg == "--float" || arg == "--double" || arg == "--no-svg") {
+    in.no_value(arg);
+    if (arg == "--unbounded") o.unbounded = true;
+    if (arg == "--float") o.precision = host::CellPrecision::single_precision;
+    if (arg == "--double") o.precision = host::CellPrecision::double_precision;
+    if (arg == "--no-svg") no_svg = true;
+  } else if (arg == "--threads") {
+    o.threads = static_cast<int>(integer_value(arg, in.value(arg), 1, 4096));
+  } else if (arg == "--leaf-size") {
+    o.leaf_size = integer_value(arg, in.value(arg), 1, (1LL << 31) - 1);
+  } else if (arg == "--output" || arg == "-o") {
+    o.cells_path = std::string(in.value(arg));
+  } else if (arg == "--svg") {
+    o.svg_path = std::string(in.value(arg));
+  } else if (arg == "--seeds") {
+    o.seed_count = integer_value(arg, in.value(arg), 1, (1LL << 31) - 1);
+    seeds_given = true;
+  } else if (arg == "--rng-seed") {
+    o.rng_seed = static_cast<unsigned long long>(integer_value(arg, in.value(arg), 0, (1LL << 62)));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<PowerOptions> parse_power_options(int argc, char** argv) {
+  PowerOptions o;
+  bool no_svg = false, seeds_given = false;
+  Arguments in(argc, argv);
+  while (!in.done()) {
+    const std::string_view arg = in.next();
+    if (arg == "-h" || arg == "--help") return std::nullopt;
+    if (apply_option(arg, in, o, no_svg, seeds_given)) continue;
+    if (arg.starts_with("-") && arg != "-") throw ToolError("unknown option '" + std::string(arg) + "' (see --help)");
+    if (o.input) throw ToolError("more than one seed file: '" + *o.input + "' and '" + std::string(arg) + "'");
+    o.input = std::string(arg);
+  }
+  if (o.unbounded && o.box) throw ToolError("--box and --unbounded exclude each other");
+  if (o.input && seeds_given) throw ToolError("--seeds sizes the generated seed set; it cannot go with a seed file");
+  if (no_svg && o.svg_path) throw ToolError("--svg and --no-svg exclude each other");
+  if (!o.input && !no_svg && !o.svg_path) o.svg_path = "vorn-power.svg";
+  return o;
+}
+
+}  // namespace vorn::tools

@@ -1,0 +1,30 @@
+// The command line of vorn-power.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "vorn/host/power_diagram.hpp"
+
+namespace vorn::tools {
+
+struct PowerOptions {
+  std::optional<std::string> input;       // seed file; none: generated seeds
+  std::optional<host::Box> box;           // --box
+  bool unbounded = false;                 // --unbounded
+  host::CellPrecision precision = host::CellPrecision::double_precision;
+  int threads = 0;                        // 0: all hardware threads
+  long long leaf_size = 16;
+  std::optional<std::string> cells_path;  // --output
+  std::optional<std::string> svg_path;    // --svg, or vorn-power.svg for generated seeds
+  long long seed_count = 20000;           // generated seeds
+  unsigned long long rng_seed = 1;
+};
+
+extern const char power_usage[];
+
+// The options of argv, or nothing when help was asked for. Throws ToolError
+// naming the offending argument.
+std::optional<PowerOptions> parse_power_options(int argc, char** argv);
+
+}  // namespace vorn::tools

@@ -1,0 +1,29 @@
+// Seed files of vorn-power: CSV text or .npy arrays.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+namespace vorn::tools {
+
+struct SeedTable {
+  std::vector<double> positions;  // x then y per seed
+  std::vector<double> weights;    // one per seed; 0 where the input gave none
+};
+
+// CSV text: one seed per line, "x,y" or "x,y,weight" (fields may be padded
+// with spaces or tabs), blank lines ignored, and optionally a first line of
+// column names (fields that start with a letter, '_' or a quote and are not
+// numbers). Throws ToolError "<name>:<line>:<column>: <problem>" for the
+// first bad field, with 1-based line and column.
+SeedTable parse_csv_seeds(std::string_view text, std::string_view name);
+
+// A float64 .npy array of shape (n, 2) (x, y) or (n, 3) (x, y, weight).
+// Throws ToolError naming the file and, for a non-finite value, its row and column.
+SeedTable read_npy_seeds(const std::filesystem::path& path);
+
+// By extension: .csv or .npy (any case); throws ToolError for anything else.
+SeedTable read_seeds(const std::filesystem::path& path);
+
+}  // namespace vorn::tools

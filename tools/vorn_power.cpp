@@ -1,0 +1,216 @@
+// vorn-power: the power diagram of a weighted seed file (or of a generated
+// seed set), written as cells (CSV or JSON) and as an SVG picture.
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "atomic_file.hpp"
+#include "diagram_writers.hpp"
+#include "power_options.hpp"
+#include "seed_input.hpp"
+#include "tool_error.hpp"
+#include "vorn/host/power_diagram.hpp"
+
+namespace {
+
+using namespace vorn;
+using tools::ToolError;
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// `count` seeds uniform in the unit square, weights uniform in [0, 0.8/count)
+// (comparable to the squared spacing, so that some cells come out empty).
+tools::SeedTable generated_seeds(long long count, unsigned long long rng_seed) {
+  std::mt19937_64 rng(rng_seed);
+  auto unit = [&rng] { return static_cast<double>(rng() >> 11) * 0x1.0p-53; };  // same bits on every platform
+  tools::SeedTable seeds{std::vector<double>(2 * static_cast<std::size_t>(count)),
+                         std::vector<double>(static_cast<std::size_t>(count))};
+  for (std::size_t i = 0; i < seeds.weights.size(); ++i) {
+    seeds.positions[2 * i] = unit();
+    seeds.positions[2 * i + 1] = unit();
+    seeds.weights[i] = 0.8 / static_cast<double>(count) * unit();
+  }
+  return seeds;
+}
+
+// The default domain of an input file: the seeds' bounding box.
+host::Box bounding_box(const tools::SeedTable& seeds, const std::string& name) {
+  const auto& p = seeds.positions;
+  host::Box b{p[0], p[1], p[0], p[1]};
+  for (std::size_t i = 0; i < p.size(); i += 2) {
+    b.x_min = std::min(b.x_min, p[i]), b.x_max = std::max(b.x_max, p[i]);
+    b.y_min = std::min(b.y_min, p[i + 1]), b.y_max = std::max(b.y_max, p[i + 1]);
+  }
+  if (!(b.x_min < b.x_max) || !(b.y_min < b.y_max)) {
+    throw ToolError(name + ": the seeds' bounding box has no area (all seeds on one line): give --box or --unbounded");
+  }
+  return b;
+}
+
+// A bar on standard error, once the cell phase has run for a second, and
+// only when standard error is a terminal.
+class ProgressBar {
+ public:
+  ProgressBar() : enabled_(::isatty(2) == 1), start_(Clock::now()), last_(start_) {}
+
+  void operator()(long long done, long long total) {
+    const auto now = Clock::now();
+    if (!enabled_ || now - start_ < std::chrono::seconds(1)) return;
+    if (now - last_ < std::chrono::milliseconds(100) && done < total) return;
+    last_ = now;
+    constexpr int width = 40;
+    const int filled = static_cast<int>(width * done / std::max(total, 1LL));
+    std::fprintf(stderr, "\rcells [%s%s] %3d%% %lld/%lld", std::string(filled, '#').c_str(),
+                 std::string(width - filled, ' ').c_str(), static_cast<int>(100 * done / std::max(total, 1LL)), done,
+                 total);
+    drawn_ = true;
+  }
+  void finish() {
+    if (drawn_) std::fprintf(stderr, "\r%70s\r", "");
+  }
+
+ private:
+  bool enabled_;
+  bool drawn_ = false;
+  Clock::time_point start_, last_;
+};
+
+struct Outputs {
+  std::unique_ptr<tools::AtomicFile> cells;
+  std::unique_ptr<tools::AtomicFile> picture;
+};
+
+// Created before any work, so that an unwritable place fails at once.
+Outputs open_outputs(const tools::PowerOptions& o) {
+  Outputs out;
+  if (o.cells_path) {
+    tools::cell_format_for(*o.cells_path);
+    out.cells = std::make_unique<tools::AtomicFile>(*o.cells_path);
+  }
+  if (o.svg_path) out.picture = std::make_unique<tools::AtomicFile>(*o.svg_path);
+  return out;
+}
+
+double write_outputs(Outputs& out, const tools::DiagramView& view) {
+  const auto start = Clock::now();
+  if (out.cells) {
+    if (tools::cell_format_for(out.cells->target()) == tools::CellFormat::csv) {
+      tools::write_cells_csv(*out.cells, view);
+    } else {
+      tools::write_cells_json(*out.cells, view);
+    }
+    out.cells->finish();
+  }
+  if (out.picture) {
+    tools::write_svg(*out.picture, view);
+    out.picture->finish();
+  }
+  // Both files are complete on disk before either replaces its target.
+  if (out.cells) out.cells->commit();
+  if (out.picture) out.picture->commit();
+  return seconds_since(start);
+}
+
+void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, double read_seconds,
+                   double write_seconds) {
+  const host::PowerDiagram& d = v.diagram;
+  const long long n = d.cell_count();
+  long long empty = 0, unbounded = 0;
+  double area = 0.0;
+  for (long long i = 0; i < n; ++i) {
+    empty += d.empty[i];
+    unbounded += d.unbounded[i];
+    if (!d.unbounded[i]) area += d.areas[i];
+  }
+  std::printf("seeds        %lld (%s)\n", n,
+              o.input ? o.input->c_str() : ("generated, rng seed " + std::to_string(o.rng_seed)).c_str());
+  if (v.domain) {
+    const host::Box& b = *v.domain;
+    const double domain_area = (b.x_max - b.x_min) * (b.y_max - b.y_min);
+    std::printf("domain       [%.17g, %.17g] x [%.17g, %.17g]\n", b.x_min, b.x_max, b.y_min, b.y_max);
+    std::printf("area         cells %.17g, domain %.17g, relative difference %.3g\n", area, domain_area,
+                (area - domain_area) / domain_area);
+  } else {
+    std::printf("domain       unbounded\n");
+    std::printf("area         %.17g in %lld bounded cells; %lld cells unbounded\n", area, n - unbounded - empty,
+                unbounded);
+  }
+  std::printf("cells        %s precision, %d threads, leaf size %lld\n",
+              o.precision == host::CellPrecision::single_precision ? "single" : "double", d.threads, o.leaf_size);
+  std::printf("empty cells  %lld\n", empty);
+  std::printf("time         read %.1f ms, tree %.1f ms, cells %.1f ms, assemble %.1f ms, write %.1f ms\n",
+              1e3 * read_seconds, 1e3 * d.timings.tree, 1e3 * d.timings.cells, 1e3 * d.timings.assemble,
+              1e3 * write_seconds);
+  std::printf("speed        %.0f cells/s in the cell phase, %.0f cells/s from seeds to cells\n",
+              static_cast<double>(n) / d.timings.cells,
+              static_cast<double>(n) / (d.timings.tree + d.timings.cells + d.timings.assemble));
+  if (o.cells_path) std::printf("wrote        %s\n", o.cells_path->c_str());
+  if (o.svg_path) std::printf("wrote        %s\n", o.svg_path->c_str());
+}
+
+int run(const tools::PowerOptions& o) {
+  Outputs outputs = open_outputs(o);
+  auto start = Clock::now();
+  const tools::SeedTable seeds = o.input ? tools::read_seeds(*o.input) : generated_seeds(o.seed_count, o.rng_seed);
+  const double read_seconds = seconds_since(start);
+  if (seeds.weights.empty()) throw ToolError(*o.input + ": no seeds");
+
+  host::PowerDiagramOptions options;
+  options.domain = o.unbounded ? std::nullopt
+                   : o.box     ? o.box
+                   : o.input   ? std::optional(bounding_box(seeds, *o.input))
+                               : std::optional(host::Box{});
+  options.precision = o.precision;
+  options.threads = o.threads;
+  options.leaf_size = o.leaf_size;
+  ProgressBar bar;
+  options.progress = [&bar](long long done, long long total) { bar(done, total); };
+  host::PowerDiagram diagram;
+  try {
+    diagram = host::power_diagram(seeds.positions, seeds.weights, options);
+  } catch (const std::invalid_argument& e) {
+    throw ToolError((o.input ? *o.input + ": " : std::string()) + e.what());
+  }
+  bar.finish();
+  const tools::DiagramView view{seeds, diagram, options.domain, o.precision};
+  const double write_seconds = write_outputs(outputs, view);
+  print_summary(o, view, read_seconds, write_seconds);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const auto options = tools::parse_power_options(argc, argv);
+    if (!options) {
+      std::fputs(tools::power_usage, stdout);
+      return 0;
+    }
+    // The units' thread pool reads this when it starts, on first use below.
+    if (options->threads > 0) ::setenv("VORN_NUM_THREADS", std::to_string(options->threads).c_str(), 1);
+    return run(*options);
+  } catch (const ToolError& e) {
+    std::fprintf(stderr, "vorn-power: error: %s\n", e.what());
+    return 2;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "vorn-power: error: out of memory\n");
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vorn-power: error: %s\n", e.what());
+    return 1;
+  }
+}
