@@ -142,15 +142,22 @@ void measure(const double* x, const double* y, std::size_t n, double& area, doub
 template <class T>
 void record_cell(const CellJob& job, Local2<T>& cell, std::size_t t, std::size_t chunk) {
   const std::size_t caller = static_cast<std::size_t>(job.tree.ids[t]);
-  const std::size_t n = static_cast<std::size_t>(cell.vertex_count);
+  std::size_t n = static_cast<std::size_t>(cell.vertex_count);
   auto& xs = job.chunk_xs[chunk];
   auto& ys = job.chunk_ys[chunk];
   const std::size_t first = xs.size();
   for (std::size_t k = 0; k < n; ++k) {
+    // An edge of length zero (where three or more cells meet at a point,
+    // the engine may leave one naming a seed that only touches the point)
+    // is dropped with its first vertex: the previous edge then ends at the
+    // same point, so the polygon does not change.
+    const std::size_t next = k + 1 == n ? 0 : k + 1;
+    if (cell.xs[k] == cell.xs[next] && cell.ys[k] == cell.ys[next]) continue;
     xs.push_back(static_cast<double>(cell.xs[k]));
     ys.push_back(static_cast<double>(cell.ys[k]));
     job.chunk_neighbours[chunk].push_back(neighbour_of(job, cell.cut_ids[k]));
   }
+  n = xs.size() - first;  // a cell shrunk to one point is empty
   job.counts[caller] = static_cast<std::int64_t>(n);
   job.out.empty[caller] = n == 0;
   job.out.unbounded[caller] = n != 0 && cell.unbounded;

@@ -57,12 +57,15 @@ struct PowerDiagramTimings {
 // xs/ys[cell_begin[i] .. cell_begin[i + 1]), counter-clockwise; edge k runs
 // from vertex k to vertex k + 1 (wrapping) and neighbours[k] is the index of
 // the seed whose bisector it lies on, or domain_edge, or infinite_edge.
+// Every edge has positive length: where cells meet at a point, a seed that
+// only touches the point is not a neighbour.
 //
 // An unbounded cell (possible only without a domain) is returned as the
 // engine's finite stand-in: its infinite edges (neighbour infinite_edge) lie
 // at arbitrary positions beyond every finite feature; its finite edges and the
 // vertices between two finite edges are exact. Its area is +infinity and its
-// centroid NaN. An empty cell has no vertices, area 0 and a NaN centroid.
+// centroid NaN. An empty cell (also one reduced to a single point) has no
+// vertices, area 0 and a NaN centroid.
 struct PowerDiagram {
   std::vector<std::int64_t> cell_begin;  // n + 1
   std::vector<double> xs;

@@ -1,0 +1,24 @@
+# cmake -P script: install BUILD_DIR into WORK_DIR/prefix, configure and build
+# CONSUMER_SOURCE against it, then run the consumer and the installed
+# vorn-power from the prefix, away from the build tree.
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(last_output "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+unset(ENV{VORN_LIB_DIR})  # the installed library must find its units by itself
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${prefix}
+    -DCMAKE_CXX_COMPILER=${CXX_COMPILER} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_BUILD_TYPE=Release)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+run(${WORK_DIR}/build/consumer)
+message(STATUS "${last_output}")
+run(${prefix}/bin/vorn-power --seeds 500 --no-svg)
+if(NOT last_output MATCHES "seeds +500")
+  message(FATAL_ERROR "installed vorn-power printed no summary:\n${last_output}")
+endif()
