@@ -76,16 +76,16 @@ void compare_cell(const CellsView& a, const CellsView& b, std::size_t i, const C
     ++report.empty_cells;
     return;
   }
-  if (empty_a != empty_b && std::max(a.areas[i], b.areas[i]) <= t.area_floor) {
-    ++report.degenerate_empty;
-    return;
-  }
-  if (empty_a != empty_b || !areas_agree(a.areas[i], b.areas[i], t, report)) {
+  if (!areas_agree(empty_a ? 0.0 : a.areas[i], empty_b ? 0.0 : b.areas[i], t, report)) {
     ++report.area_mismatches;
     std::ostringstream what;
     what.precision(17);
-    what << "areas " << a.areas[i] << " and " << b.areas[i];
+    what << "areas " << a.areas[i] << (empty_a ? " (empty)" : "") << " and " << b.areas[i] << (empty_b ? " (empty)" : "");
     note_first(report, i, what.str());
+    return;
+  }
+  if (empty_a != empty_b) {
+    ++report.degenerate_empty;
     return;
   }
   const auto na = seed_neighbours(a, i), nb = seed_neighbours(b, i);

@@ -1,9 +1,10 @@
 // Agreement of two computations of the same clipped power diagram.
 //
 // Cell i agrees when
-//   - both cells are empty, or both have area and
-//     |area_a - area_b| <= area_tolerance * max(area_a, area_b, area_floor);
-//     a cell of area at most area_floor may be empty on the other side;
+//   - |area_a - area_b| <= area_tolerance * max(area_a, area_b, area_floor),
+//     an empty cell having area 0. The floor keeps the test meaningful for
+//     slivers far smaller than their neighbours: the rounding of their
+//     vertices scales with the neighbouring cells, not with their own area;
 //   - their seed neighbour sets match, where an edge no longer than
 //     edge_tolerance is degenerate: its neighbour may be missing on the other
 //     side. (Four or more nearly co-circular seeds meet at nearly one power
@@ -27,7 +28,7 @@ struct CheckTolerances {
 struct CheckReport {
   long long cells = 0;
   long long empty_cells = 0;          // empty on both sides
-  long long degenerate_empty = 0;     // empty on one side, at most area_floor on the other
+  long long degenerate_empty = 0;     // empty on one side, within the area tolerance of 0 on the other
   long long degenerate_edges = 0;     // neighbours on degenerate edges found on one side only
   long long area_mismatches = 0;
   long long neighbour_mismatches = 0;

@@ -159,7 +159,9 @@ int run(const Options& o) {
   int status = 0;
   if (o.check) {
     vb::CheckTolerances tolerances;
-    tolerances.edge = 1e-9 / std::sqrt(static_cast<double>(o.n));  // 1e-9 of the mean seed spacing
+    const double mean_area = 1.0 / static_cast<double>(o.n);  // of a cell in the unit square
+    tolerances.area_floor = 1e-3 * mean_area;
+    tolerances.edge = 1e-9 * std::sqrt(mean_area);  // 1e-9 of the mean seed spacing
     const vb::CheckReport report = vb::compare_cells(view_of(diagram), peer.view(), tolerances);
     print_check(report);
     status = report.agrees() ? 0 : 1;
