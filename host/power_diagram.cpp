@@ -137,27 +137,49 @@ void measure(const double* x, const double* y, std::size_t n, double& area, doub
   cy = flat ? y[0] : y[0] + sy / (3.0 * twice_area);
 }
 
+// Compacts the polygon's first n vertices (edge k from vertex k to k + 1)
+// to those that are corners, and returns how many are left:
+// - an edge of length zero goes with its first vertex (where cells meet at a
+//   point the engine may leave one naming a seed that only touches it);
+// - a vertex between two edges on the same neighbour's bisector goes, joining
+//   the edges (a cut that resumes after the arrays were enlarged may split an
+//   edge at a vertex left on the bisector).
+// Box and infinite edges are never joined: neighbouring ones meet at corners.
+template <class T>
+std::size_t keep_corners(T* xs, T* ys, std::int32_t* ids, std::size_t n) {
+  std::size_t m = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::size_t next = k + 1 == n ? 0 : k + 1;
+    if (xs[k] == xs[next] && ys[k] == ys[next]) continue;
+    xs[m] = xs[k], ys[m] = ys[k], ids[m] = ids[k], ++m;
+  }
+  std::size_t kept = 0;
+  std::int32_t previous = m > 0 ? ids[m - 1] : 0;  // the edge that ends at the vertex in hand
+  for (std::size_t k = 0; k < m; ++k) {
+    const std::int32_t id = ids[k];
+    const bool continues = id >= 0 && id == previous;
+    previous = id;
+    if (continues) continue;
+    xs[kept] = xs[k], ys[kept] = ys[k], ids[kept] = id, ++kept;
+  }
+  return kept;  // a polygon shrunk to one point has none left
+}
+
 // Copies the finished cell of tree seed t into its chunk's lists and the
 // seed's own entries.
 template <class T>
 void record_cell(const CellJob& job, Local2<T>& cell, std::size_t t, std::size_t chunk) {
   const std::size_t caller = static_cast<std::size_t>(job.tree.ids[t]);
-  std::size_t n = static_cast<std::size_t>(cell.vertex_count);
+  const std::size_t n =
+      keep_corners(cell.xs, cell.ys, cell.cut_ids, static_cast<std::size_t>(std::max(cell.vertex_count, 0)));
   auto& xs = job.chunk_xs[chunk];
   auto& ys = job.chunk_ys[chunk];
   const std::size_t first = xs.size();
   for (std::size_t k = 0; k < n; ++k) {
-    // An edge of length zero (where three or more cells meet at a point,
-    // the engine may leave one naming a seed that only touches the point)
-    // is dropped with its first vertex: the previous edge then ends at the
-    // same point, so the polygon does not change.
-    const std::size_t next = k + 1 == n ? 0 : k + 1;
-    if (cell.xs[k] == cell.xs[next] && cell.ys[k] == cell.ys[next]) continue;
     xs.push_back(static_cast<double>(cell.xs[k]));
     ys.push_back(static_cast<double>(cell.ys[k]));
     job.chunk_neighbours[chunk].push_back(neighbour_of(job, cell.cut_ids[k]));
   }
-  n = xs.size() - first;  // a cell shrunk to one point is empty
   job.counts[caller] = static_cast<std::int64_t>(n);
   job.out.empty[caller] = n == 0;
   job.out.unbounded[caller] = n != 0 && cell.unbounded;

@@ -57,8 +57,9 @@ struct PowerDiagramTimings {
 // xs/ys[cell_begin[i] .. cell_begin[i + 1]), counter-clockwise; edge k runs
 // from vertex k to vertex k + 1 (wrapping) and neighbours[k] is the index of
 // the seed whose bisector it lies on, or domain_edge, or infinite_edge.
-// Every edge has positive length: where cells meet at a point, a seed that
-// only touches the point is not a neighbour.
+// Every edge has positive length (where cells meet at a point, a seed that
+// only touches the point is not a neighbour) and consecutive edges have
+// different neighbours (except box and infinite edges, which meet at corners).
 //
 // An unbounded cell (possible only without a domain) is returned as the
 // engine's finite stand-in: its infinite edges (neighbour infinite_edge) lie
