@@ -1,0 +1,206 @@
+// Seed and image input with exact error locations, and output files that
+// appear whole or not at all.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "atomic_file.hpp"
+#include "npy.hpp"
+#include "seed_input.hpp"
+#include "tool_error.hpp"
+#include "tool_files.hpp"
+
+namespace vorn {
+namespace {
+
+using tools::SeedTable;
+using tools::ToolError;
+
+std::string error_of(auto&& action) {
+  try {
+    action();
+  } catch (const ToolError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// ---- CSV seeds --------------------------------------------------------------
+
+struct CsvCase {
+  const char* name;
+  std::string text;
+  std::vector<double> positions, weights;
+};
+
+class CsvSeeds : public ::testing::TestWithParam<CsvCase> {};
+
+TEST_P(CsvSeeds, ReadsEverySeed) {
+  const SeedTable t = tools::parse_csv_seeds(GetParam().text, "s.csv");
+  EXPECT_EQ(t.positions, GetParam().positions);
+  EXPECT_EQ(t.weights, GetParam().weights);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, CsvSeeds,
+    ::testing::Values(CsvCase{"plain", "1,2\n3,4\n", {1, 2, 3, 4}, {0, 0}},
+                      CsvCase{"header_and_weights", "x,y,w\n1,2,0.5\n3,4,-1e-3\n", {1, 2, 3, 4}, {0.5, -1e-3}},
+                      CsvCase{"weight_optional_per_line", "1,2,7\n3,4\n", {1, 2, 3, 4}, {7, 0}},
+                      CsvCase{"crlf_blank_lines_padding", "\"x\", \"y\"\r\n\r\n  1 ,\t2\r\n   \n+3,-4e0\r\n",
+                              {1, 2, 3, -4}, {0, 0}},
+                      CsvCase{"no_final_newline", "0.125,0.25", {0.125, 0.25}, {0}},
+                      CsvCase{"empty", "", {}, {}}),
+    [](const ::testing::TestParamInfo<CsvCase>& info) { return std::string(info.param.name); });
+
+struct CsvError {
+  const char* name;
+  std::string text;
+  std::string message;  // the whole message
+};
+
+class CsvErrors : public ::testing::TestWithParam<CsvError> {};
+
+TEST_P(CsvErrors, NameFileLineAndColumn) {
+  EXPECT_EQ(error_of([&] { tools::parse_csv_seeds(GetParam().text, "s.csv"); }), GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, CsvErrors,
+    ::testing::Values(
+        CsvError{"word_in_data", "1,2\n3, abc\n", "s.csv:2:4: expected a number (y), found 'abc'"},
+        CsvError{"trailing_junk", "1,2x\n", "s.csv:1:3: expected a number (y), found '2x'"},
+        CsvError{"empty_field", "1,2\n,4\n", "s.csv:2:1: expected a number (x), found an empty field"},
+        CsvError{"nan_weight", "x,y,w\n1,2,3\n1,2,nan\n", "s.csv:3:5: the weight 'nan' is not a finite number"},
+        CsvError{"overflowing_number", "1e999,2\n", "s.csv:1:1: the x '1e999' is not a finite number"},
+        CsvError{"one_field", "1,2\n5\n", "s.csv:2:2: expected 2 or 3 fields (x, y and an optional weight), found 1"},
+        CsvError{"four_fields", "1,2,3,4\n", "s.csv:1:7: expected 2 or 3 fields (x, y and an optional weight), found 4"},
+        CsvError{"header_not_first", "1,2\nx,y\n", "s.csv:2:1: expected a number (x), found 'x'"},
+        CsvError{"semicolons", "1;2\n", "s.csv:1:4: expected 2 or 3 fields (x, y and an optional weight), found 1"}),
+    [](const ::testing::TestParamInfo<CsvError>& info) { return std::string(info.param.name); });
+
+// ---- .npy -------------------------------------------------------------------
+
+TEST(NpyHeader, ParsesWhatNumpyWrites) {
+  const auto h = tools::parse_npy_header("{'descr': '<f8', 'fortran_order': False, 'shape': (3, 2), }");
+  EXPECT_EQ(h.descr, "<f8");
+  EXPECT_FALSE(h.fortran_order);
+  EXPECT_EQ(h.shape, (std::vector<long long>{3, 2}));
+  EXPECT_EQ(tools::parse_npy_header("{\"shape\": (5,), \"fortran_order\": True, \"descr\": \"<f8\"}").shape,
+            std::vector<long long>{5});
+  EXPECT_TRUE(tools::parse_npy_header("{'descr':'<f8','fortran_order':False,'shape':()}").shape.empty());
+}
+
+TEST(NpyHeader, RejectsMalformedDictionaries) {
+  EXPECT_EQ(error_of([] { tools::parse_npy_header("{'descr': '<f8', 'shape': (3, 2)}"); }),
+            "malformed .npy header at character 34: the header needs 'descr', 'fortran_order' and 'shape'");
+  EXPECT_EQ(error_of([] { tools::parse_npy_header("{'descr': '<f8', 'fortran_order': Maybe, 'shape': (1,)}"); }),
+            "malformed .npy header at character 40: expected True or False, found 'Maybe'");
+  EXPECT_EQ(error_of([] { tools::parse_npy_header("{'descr': '<f8', 'fortran_order': False, 'shape': (-3, 2)}"); }),
+            "malformed .npy header at character 52: expected a dimension, found ''");
+}
+
+TEST(NpySeeds, ReadsTwoAndThreeColumns) {
+  test::ScratchDir dir;
+  test::write_npy(dir / "a.npy", {2, 2}, {1, 2, 3, 4});
+  test::write_npy(dir / "b.NPY", {2, 3}, {1, 2, 0.5, 3, 4, -0.5});
+  const SeedTable a = tools::read_seeds(dir / "a.npy");
+  EXPECT_EQ(a.positions, (std::vector<double>{1, 2, 3, 4}));
+  EXPECT_EQ(a.weights, (std::vector<double>{0, 0}));
+  const SeedTable b = tools::read_seeds(dir / "b.NPY");
+  EXPECT_EQ(b.positions, (std::vector<double>{1, 2, 3, 4}));
+  EXPECT_EQ(b.weights, (std::vector<double>{0.5, -0.5}));
+}
+
+struct NpyError {
+  const char* name;
+  std::string dict;  // header dictionary; empty: write `data` as the whole file
+  std::string data;
+  std::string message;  // after "<path>: "
+};
+
+class NpyErrors : public ::testing::TestWithParam<NpyError> {};
+
+TEST_P(NpyErrors, SayWhatTheFileHoldsAndWhatWasExpected) {
+  test::ScratchDir dir;
+  const auto path = dir / "s.npy";
+  if (GetParam().dict.empty()) {
+    test::write_text(path, GetParam().data);
+  } else {
+    test::write_npy_raw(path, GetParam().dict, GetParam().data);
+  }
+  EXPECT_EQ(error_of([&] { tools::read_seeds(path); }), path.string() + ": " + GetParam().message);
+}
+
+std::string doubles(std::vector<double> v) { return {reinterpret_cast<const char*>(v.data()), v.size() * 8}; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, NpyErrors,
+    ::testing::Values(
+        NpyError{"not_npy", "", "x,y\n1,2\n", "not a .npy file (no \\x93NUMPY magic at the start)"},
+        NpyError{"float32", "{'descr': '<f4', 'fortran_order': False, 'shape': (1, 2), }", std::string(8, '\0'),
+                 "data type '<f4' is not supported: expected little-endian float64 ('<f8')"},
+        NpyError{"big_endian", "{'descr': '>f8', 'fortran_order': False, 'shape': (1, 2), }", std::string(16, '\0'),
+                 "data type '>f8' is not supported: expected little-endian float64 ('<f8') (this file is big-endian)"},
+        NpyError{"fortran", "{'descr': '<f8', 'fortran_order': True, 'shape': (1, 2), }", std::string(16, '\0'),
+                 "Fortran-order arrays are not supported: save a C-order array (numpy.ascontiguousarray)"},
+        NpyError{"truncated", "{'descr': '<f8', 'fortran_order': False, 'shape': (2, 2), }", std::string(24, '\0'),
+                 "shape (2, 2) needs 32 bytes of data, the file holds 24 (truncated)"},
+        NpyError{"trailing_bytes", "{'descr': '<f8', 'fortran_order': False, 'shape': (1, 2), }", std::string(17, '\0'),
+                 "shape (1, 2) needs 16 bytes of data, the file holds 17"},
+        NpyError{"four_columns", "{'descr': '<f8', 'fortran_order': False, 'shape': (1, 4), }", std::string(32, '\0'),
+                 "seeds need shape (n, 2) or (n, 3), the array has shape (1, 4)"},
+        NpyError{"one_axis", "{'descr': '<f8', 'fortran_order': False, 'shape': (4,), }", std::string(32, '\0'),
+                 "seeds need shape (n, 2) or (n, 3), the array has shape (4)"},
+        NpyError{"nan_weight", "{'descr': '<f8', 'fortran_order': False, 'shape': (2, 3), }",
+                 doubles({1, 2, 3, 4, 5, std::nan("")}), "row 1, column 2 (weight) is not a finite number"}),
+    [](const ::testing::TestParamInfo<NpyError>& info) { return std::string(info.param.name); });
+
+TEST(SeedFiles, UnknownExtensionAndMissingFileAreNamed) {
+  test::ScratchDir dir;
+  EXPECT_EQ(error_of([&] { tools::read_seeds(dir / "s.txt"); }),
+            (dir / "s.txt").string() + ": unknown seed file type '.txt': use .csv or .npy");
+  EXPECT_EQ(error_of([&] { tools::read_seeds(dir / "missing.csv"); }),
+            (dir / "missing.csv").string() + ": cannot open: No such file or directory");
+}
+
+// ---- Atomic output ------------------------------------------------------------
+
+TEST(AtomicFile, AppearsOnlyOnCommitAndReplacesTheOldFile) {
+  test::ScratchDir dir;
+  test::write_text(dir / "out.csv", "old\n");
+  {
+    tools::AtomicFile out(dir / "out.csv");
+    out.write("new ");
+    out.number(0.1);
+    out.write(" ");
+    out.integer(-42);
+    EXPECT_EQ(test::read_text(dir / "out.csv"), "old\n");
+    out.commit();
+  }
+  EXPECT_EQ(test::read_text(dir / "out.csv"), "new 0.1 -42");
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{"out.csv"});
+}
+
+TEST(AtomicFile, AbandonedFileLeavesNothingBehind) {
+  test::ScratchDir dir;
+  test::write_text(dir / "out.csv", "old\n");
+  {
+    tools::AtomicFile out(dir / "out.csv");
+    out.write(std::string(3 << 20, 'x'));  // several flushes to the temporary
+    out.finish();
+  }
+  EXPECT_EQ(test::read_text(dir / "out.csv"), "old\n");
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{"out.csv"});
+}
+
+TEST(AtomicFile, MissingDirectoryIsReportedAtOnce) {
+  test::ScratchDir dir;
+  const auto target = dir / "no" / "out.csv";
+  EXPECT_EQ(error_of([&] { tools::AtomicFile out(target); }),
+            target.string() + ": cannot create a file in " + (dir / "no").string() + ": No such file or directory");
+}
+
+}  // namespace
+}  // namespace vorn
