@@ -1,0 +1,238 @@
+// vorn-power and vorn-mass end to end, run as programs: outputs for known
+// inputs, CSV and .npy agreeing, every error path with its message and exit
+// status, and no partial output file after a failure.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tool_files.hpp"
+
+namespace vorn {
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+// Runs `program` with `args` in `dir`, capturing its output streams.
+Outcome run(const char* program, const test::ScratchDir& dir, const std::string& args) {
+  const std::string command = "cd '" + dir.path().string() + "' && '" + program + "' " + args + " > .stdout 2> .stderr";
+  const int raw = std::system(command.c_str());
+  Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::read_text(dir / ".stdout"), test::read_text(dir / ".stderr")};
+  std::filesystem::remove(dir / ".stdout");
+  std::filesystem::remove(dir / ".stderr");
+  return r;
+}
+
+Outcome power(const test::ScratchDir& dir, const std::string& args) { return run(VORN_POWER_PROGRAM, dir, args); }
+Outcome mass(const test::ScratchDir& dir, const std::string& args) { return run(VORN_MASS_PROGRAM, dir, args); }
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  for (std::size_t begin = 0; begin < text.size();) {
+    const std::size_t end = text.find('\n', begin);
+    out.push_back(text.substr(begin, end - begin));
+    begin = end == std::string::npos ? text.size() : end + 1;
+  }
+  return out;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(VornPower, TwoSeedsSplitTheirBoxAsComputedByHand) {
+  test::ScratchDir dir;
+  // Bisector 2 (b - a)·p = |b|^2 - |a|^2 - w_b + w_a with a = (0, 0),
+  // b = (2, 0), w_a = 1, w_b = 0: 4x = 4 + 1, so x = 1.25 in the box [-1, 3] x [-1, 1].
+  test::write_text(dir / "s.csv", "x,y,weight\n0,0,1\n2,0,0\n");
+  const Outcome r = power(dir, "s.csv --box -1,-1,3,1 --output cells.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "seeds        2 (s.csv)")) << r.out;
+  EXPECT_TRUE(contains(r.out, "area         cells 8, domain 8")) << r.out;
+  EXPECT_EQ(lines(test::read_text(dir / "cells.csv")),
+            (std::vector<std::string>{"seed,x,y,weight,area,centroid_x,centroid_y,empty,unbounded,vertices,neighbours",
+                                      "0,0,0,1,4.5,0.125,0,0,0,-1 1 -1 -1 1.25 -1 1.25 1,box box 1 box",
+                                      "1,2,0,0,3.5,2.125,0,0,0,3 -1 3 1 1.25 1 1.25 -1,box box 0 box"}));
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"cells.csv", "s.csv"}));
+}
+
+TEST(VornPower, CsvAndNpyInputsGiveTheSameCells) {
+  test::ScratchDir dir;
+  std::string csv;
+  std::vector<double> table;
+  for (int i = 0; i < 300; ++i) {
+    const double x = (i * 37 % 101) / 101.0, y = (i * 59 % 103) / 103.0, w = (i % 7) * 1e-4;
+    csv += std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) + "\n";
+    table.insert(table.end(), {std::stod(std::to_string(x)), std::stod(std::to_string(y)), std::stod(std::to_string(w))});
+  }
+  test::write_text(dir / "s.csv", csv);
+  test::write_npy(dir / "s.npy", {300, 3}, table);
+  ASSERT_EQ(power(dir, "s.csv --box 0,0,1,1 --output a.json").status, 0);
+  ASSERT_EQ(power(dir, "s.npy --box 0,0,1,1 --output b.json").status, 0);
+  const std::string a = test::read_text(dir / "a.json");
+  EXPECT_TRUE(contains(a, "\"seeds\":300,\"domain\":[0,0,1,1],\"precision\":\"double\""));
+  EXPECT_EQ(a, test::read_text(dir / "b.json"));
+}
+
+TEST(VornPower, UnboundedDiagramMarksHullCellsAndInfiniteEdges) {
+  test::ScratchDir dir;
+  // A centre seed surrounded by four: only the centre's cell, the square
+  // |x|, |y| <= 0.5, is bounded.
+  test::write_text(dir / "s.csv", "0,0\n1,0\n0,1\n-1,0\n0,-1\n");
+  const Outcome r = power(dir, "s.csv --unbounded --output c.json --svg p.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string json = test::read_text(dir / "c.json");
+  EXPECT_TRUE(contains(json, "\"domain\":null,\"precision\":\"double\""));
+  // The corners come from cuts of a far-grown start, so they are 0.5 to
+  // within a few units in the last place, not exactly.
+  const std::string centre = json.substr(json.find("{\"seed\":0,"), json.find("{\"seed\":1,") - json.find("{\"seed\":0,"));
+  EXPECT_TRUE(contains(centre, "\"area\":1,\"centroid\":[")) << centre;
+  EXPECT_TRUE(contains(centre, "\"empty\":false,\"unbounded\":false,\"vertices\":[[")) << centre;
+  EXPECT_TRUE(contains(centre, "\"neighbours\":[3,4,1,2]")) << centre;
+  EXPECT_TRUE(contains(json, "{\"seed\":1,\"x\":1,\"y\":0,\"weight\":0,\"area\":null,\"centroid\":null,"
+                             "\"empty\":false,\"unbounded\":true"));
+  EXPECT_TRUE(contains(json, "\"inf\""));
+  EXPECT_TRUE(contains(r.out, "area         1 in 1 bounded cells; 4 cells unbounded")) << r.out;
+  EXPECT_TRUE(contains(test::read_text(dir / "p.svg"), "no empty cells"));
+}
+
+TEST(VornPower, HeavyNeighboursAndDuplicatesLeaveListedEmptyCells) {
+  test::ScratchDir dir;
+  // Seed 0's half-plane against heavy seed 1 is x <= -1.475: empty. Seeds
+  // 2 and 3 coincide with equal weights, so 2 (the lower index) owns the
+  // spot and 3 is empty.
+  test::write_text(dir / "s.csv", "0.5,0.5,0\n0.55,0.5,0.2\n0.1,0.1,0\n0.1,0.1,0\n");
+  const Outcome r = power(dir, "s.csv --box 0,0,1,1 --output c.csv --svg p.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "empty cells  2")) << r.out;
+  const auto rows = lines(test::read_text(dir / "c.csv"));
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[1], "0,0.5,0.5,0,0,,,1,0,,");
+  EXPECT_EQ(rows[4], "3,0.1,0.1,0,0,,,1,0,,");
+  for (const auto& row : {rows[2], rows[3]}) {
+    const std::string neighbours = " " + row.substr(row.rfind(',') + 1) + " ";
+    EXPECT_FALSE(contains(neighbours, " 0 ")) << row;  // empty cells are nobody's neighbours
+    EXPECT_FALSE(contains(neighbours, " 3 ")) << row;
+  }
+  EXPECT_TRUE(contains(test::read_text(dir / "p.svg"), "empty cells (2): 0, 3"));
+}
+
+TEST(VornPower, DefaultRunWritesThePictureOfGeneratedSeeds) {
+  test::ScratchDir dir;
+  const Outcome r = power(dir, "--seeds 2000 --threads 2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "seeds        2000 (generated, rng seed 1)"));
+  EXPECT_TRUE(contains(r.out, "relative difference"));
+  EXPECT_TRUE(contains(r.out, "cells/s"));
+  EXPECT_TRUE(contains(r.out, "wrote        vorn-power.svg"));
+  const std::string svg = test::read_text(dir / "vorn-power.svg");
+  EXPECT_TRUE(svg.starts_with("<svg xmlns=\"http://www.w3.org/2000/svg\""));
+  EXPECT_TRUE(svg.ends_with("</svg>\n"));
+  EXPECT_TRUE(contains(svg, "<polygon points="));
+  EXPECT_EQ(r.err, "");  // no progress bar: standard error is not a terminal
+}
+
+// ---- Errors -------------------------------------------------------------------
+
+struct PowerError {
+  const char* name;
+  std::string input;  // written to s.csv when not empty
+  std::string args;
+  std::string message;  // the whole standard error
+};
+
+class VornPowerErrors : public ::testing::TestWithParam<PowerError> {};
+
+TEST_P(VornPowerErrors, ExitTwoWithMessageAndNoOutputFiles) {
+  test::ScratchDir dir;
+  if (!GetParam().input.empty()) test::write_text(dir / "s.csv", GetParam().input);
+  test::write_text(dir / "keep.csv", "precious\n");  // an existing output must survive a failure
+  const Outcome r = power(dir, GetParam().args);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "vorn-power: error: " + GetParam().message + "\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(test::read_text(dir / "keep.csv"), "precious\n");
+  std::vector<std::string> expected{"keep.csv"};
+  if (!GetParam().input.empty()) expected.push_back("s.csv");
+  EXPECT_EQ(dir.listing(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, VornPowerErrors,
+    ::testing::Values(
+        PowerError{"bad_number", "0,0\n1,1\n0.5,zero\n", "s.csv --output keep.csv --svg p.svg",
+                   "s.csv:3:5: expected a number (y), found 'zero'"},
+        PowerError{"missing_file", "", "none.csv --output keep.csv", "none.csv: cannot open: No such file or directory"},
+        PowerError{"no_seeds", "x,y\n", "s.csv --output keep.csv", "s.csv: no seeds"},
+        PowerError{"flat_seed_box", "0,0\n1,0\n", "s.csv --output keep.csv",
+                   "s.csv: the seeds' bounding box has no area (all seeds on one line): give --box or --unbounded"},
+        PowerError{"huge_coordinate", "0,0\n1,1e200\n", "s.csv --box 0,0,1,1 --output keep.csv",
+                   "s.csv: seed 1 has y coordinate 1e+200, beyond the supported magnitude 1e+150"},
+        PowerError{"inverted_box", "0,0\n", "s.csv --box 1,0,0,1",
+                   "--box: the box '1,0,0,1' is empty or inverted (need XMIN < XMAX, YMIN < YMAX)"},
+        PowerError{"short_box", "0,0\n", "s.csv --box 0,0,1", "--box: expected XMIN,YMIN,XMAX,YMAX (4 numbers), got 3"},
+        PowerError{"box_and_unbounded", "0,0\n", "s.csv --box 0,0,1,1 --unbounded",
+                   "--box and --unbounded exclude each other"},
+        PowerError{"bad_threads", "", "--threads 0", "--threads: expected an integer from 1 to 4096, got '0'"},
+        PowerError{"missing_value", "", "--leaf-size", "--leaf-size: missing value"},
+        PowerError{"unknown_option", "", "--fast", "unknown option '--fast' (see --help)"},
+        PowerError{"two_inputs", "0,0\n", "s.csv t.csv", "more than one seed file: 's.csv' and 't.csv'"},
+        PowerError{"output_type", "0,0\n1,1\n", "s.csv --output cells.txt",
+                   "cells.txt: unknown cell file type '.txt': use .csv or .json"},
+        PowerError{"output_directory_missing", "0,0\n1,1\n", "s.csv --output no/cells.csv",
+                   "no/cells.csv: cannot create a file in no: No such file or directory"},
+        PowerError{"input_type", "", "--svg p.svg s.txt", "s.txt: unknown seed file type '.txt': use .csv or .npy"}),
+    [](const ::testing::TestParamInfo<PowerError>& info) { return std::string(info.param.name); });
+
+TEST(VornPower, RejectedNpyNamesFileAndProblem) {
+  test::ScratchDir dir;
+  test::write_npy(dir / "s.npy", {2, 2, 1}, {0, 0, 1, 1});
+  const Outcome r = power(dir, "s.npy --output c.csv");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "vorn-power: error: s.npy: seeds need shape (n, 2) or (n, 3), the array has shape (2, 2, 1)\n");
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{"s.npy"});
+}
+
+// ---- vorn-mass ------------------------------------------------------------------
+
+TEST(VornMass, MassOfNpyImageWithAxisMatrix) {
+  test::ScratchDir dir;
+  // 2 x 3 x 4 voxels of density 2 over voxels of volume |det| = 0.5 * 2 * 1.5 = 1.5.
+  test::write_npy(dir / "img.npy", {2, 3, 4}, std::vector<double>(24, 2.0));
+  const Outcome r = mass(dir, "img.npy --axes 0.5,0,0,0.3,2,0,0,0,1.5");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "image 2 x 3 x 4, img.npy\nmass 72\n")) << r.out;
+}
+
+TEST(VornMass, DefaultImageStillRuns) {
+  test::ScratchDir dir;
+  const Outcome r = mass(dir, "--size 8");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "image 8 x 8 x 8, sheared unit cube\nmass "));
+}
+
+TEST(VornMass, BadImagesAndAxesExitTwo) {
+  test::ScratchDir dir;
+  test::write_npy(dir / "flat.npy", {2, 2}, {1, 2, 3, 4});
+  test::write_npy(dir / "nan.npy", {1, 2, 2}, {1, 2, 3, std::nan("")});
+  const std::pair<std::string, std::string> cases[] = {
+      {"flat.npy", "flat.npy: an image needs three axes, the array has 2"},
+      {"nan.npy", "nan.npy: voxel (0, 1, 1) is not a finite number"},
+      {"nan.npy --axes 1,0,0,0,1,0,0,0", "--axes: expected 9 numbers (a 3 x 3 matrix, row by row), got 8"},
+      {"nan.npy --axes 1,0,0,0,1,0,0,0,inf", "--axes: entry 9 'inf' is not a finite number"},
+      {"--axes 1,0,0,0,1,0,0,0,1", "--axes applies to an image file"},
+      {"missing.npy", "missing.npy: cannot open: No such file or directory"},
+  };
+  for (const auto& [args, message] : cases) {
+    const Outcome r = mass(dir, args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_EQ(r.err, "vorn-mass: error: " + message + "\n");
+  }
+}
+
+}  // namespace
+}  // namespace vorn
