@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <stdexcept>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,9 @@ struct KnownCase {
   std::vector<double> areas;                 // per seed
   std::vector<std::multiset<int>> neighbours;  // per seed; -1 box edge
 };
+
+// Test names carry the case's name; printing it keeps the listing readable.
+void PrintTo(const KnownCase& c, std::ostream* os) { *os << c.name; }
 
 class KnownDiagram : public ::testing::TestWithParam<KnownCase> {};
 
@@ -327,6 +331,9 @@ struct BadInput {
   PowerDiagramOptions options;
   const char* message;  // a part of the error's text
 };
+
+// Test names carry the case's name; printing it keeps the listing readable.
+void PrintTo(const BadInput& c, std::ostream* os) { *os << c.name; }
 
 PowerDiagramOptions box_options(Box b) {
   PowerDiagramOptions o;

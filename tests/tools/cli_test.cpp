@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -144,6 +145,9 @@ struct PowerError {
   std::string args;
   std::string message;  // the whole standard error
 };
+
+// Test names carry the case's name; printing it keeps the listing readable.
+void PrintTo(const PowerError& c, std::ostream* os) { *os << c.name; }
 
 class VornPowerErrors : public ::testing::TestWithParam<PowerError> {};
 

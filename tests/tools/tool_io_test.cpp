@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ struct CsvCase {
   std::vector<double> positions, weights;
 };
 
+// Test names carry the case's name; printing it keeps the listing readable.
+void PrintTo(const CsvCase& c, std::ostream* os) { *os << c.name; }
+
 class CsvSeeds : public ::testing::TestWithParam<CsvCase> {};
 
 TEST_P(CsvSeeds, ReadsEverySeed) {
@@ -59,6 +63,9 @@ struct CsvError {
   std::string text;
   std::string message;  // the whole message
 };
+
+// Test names carry the case's name; printing it keeps the listing readable.
+void PrintTo(const CsvError& c, std::ostream* os) { *os << c.name; }
 
 class CsvErrors : public ::testing::TestWithParam<CsvError> {};
 
@@ -119,6 +126,9 @@ struct NpyError {
   std::string data;
   std::string message;  // after "<path>: "
 };
+
+// Test names carry the case's name; printing it keeps the listing readable.
+void PrintTo(const NpyError& c, std::ostream* os) { *os << c.name; }
 
 class NpyErrors : public ::testing::TestWithParam<NpyError> {};
 
