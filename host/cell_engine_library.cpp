@@ -25,7 +25,7 @@ void* resolve(void* handle, const char* symbol, const std::string& path) {
 CellEngineLibrary load() {
   require_cpu_support(engine_library_name);
   const std::string path = (unit_directory() / ("lib" + std::string(engine_library_name) + ".so")).string();
-  // Never unloaded: engine calls may be running on pool threads until exit.
+  // Never unloaded: engine calls may still be running on other threads at exit.
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle == nullptr) {
     const char* message = dlerror();

@@ -237,7 +237,7 @@ void run_cells(const CellJob& job, int threads) {
 }
 
 // Cell i's vertex lists go to [cell_begin[i], cell_begin[i + 1]) of the
-// output, chunk by chunk on the pool.
+// output, chunk by chunk on the worker threads.
 void gather_vertices(PowerDiagram& out, const BspTree& tree, std::vector<std::vector<double>>& chunk_xs,
                      std::vector<std::vector<double>>& chunk_ys,
                      std::vector<std::vector<std::int32_t>>& chunk_neighbours, int threads) {

@@ -66,14 +66,14 @@ void check_box(const Box& box) {
 
 void check_options(const PowerDiagramOptions& options) {
   if (options.domain) check_box(*options.domain);
-  if (options.threads < 0) {
-    throw std::invalid_argument("threads must be 0 (all) or positive, got " + std::to_string(options.threads));
+  if (options.threads < 0 || options.threads > 4096) {
+    throw std::invalid_argument("threads must be 0 (all) or from 1 to 4096, got " + std::to_string(options.threads));
   }
   if (options.leaf_size < 1) {
     throw std::invalid_argument("leaf_size must be at least 1, got " + std::to_string(options.leaf_size));
   }
-  if (options.initial_capacity < 4) {
-    throw std::invalid_argument("initial_capacity must be at least 4 (a box has four vertices), got " +
+  if (options.initial_capacity < 4 || options.initial_capacity > (1 << 24)) {
+    throw std::invalid_argument("initial_capacity must be from 4 (a box has four vertices) to 2^24, got " +
                                 std::to_string(options.initial_capacity));
   }
 }

@@ -1,8 +1,9 @@
 // Whole power (Laguerre) diagrams of weighted 2-D point sets.
 //
 // power_diagram builds the seeds' BSP with the weighted BSP level unit, then
-// computes every seed's cell with the cell engine library on all threads of
-// the runtime pool, and returns the cells in the caller's numbering.
+// computes every seed's cell with the cell engine library on worker threads
+// (all hardware threads by default), and returns the cells in the caller's
+// numbering.
 //
 // The cell of seed i is the set of points p with |p - a_i|^2 - w_i <=
 // |p - a_j|^2 - w_j for every j, clipped to the domain box (or, for an
@@ -37,11 +38,11 @@ enum class CellPrecision { single_precision, double_precision };
 struct PowerDiagramOptions {
   std::optional<Box> domain = Box{};  // nullopt: cells of the whole plane
   CellPrecision precision = CellPrecision::double_precision;
-  int threads = 0;           // concurrent engine calls; 0: every thread of the runtime pool
+  int threads = 0;           // concurrent engine calls; 0: $VORN_NUM_THREADS, else every hardware thread
   long long leaf_size = 16;  // at most this many seeds per BSP leaf (coincident seeds excepted)
-  int initial_capacity = 32;  // vertex slots per cell at the start (>= 4); enlarged on demand
+  int initial_capacity = 32;  // vertex slots per cell at the start (4 to 2^24); enlarged on demand
   // Called with (cells done, cell count) as the cell phase advances. Calls
-  // come from the pool's threads one at a time, never concurrently, with
+  // come from the worker threads one at a time, never concurrently, with
   // non-decreasing counts.
   std::function<void(long long, long long)> progress;
 };
@@ -89,8 +90,8 @@ struct PowerDiagram {
 // Throws std::invalid_argument, before any work, naming what is wrong: an odd
 // number of coordinates, a weight count other than n or 0, a non-finite
 // coordinate or weight (with the seed's index), n at or above 2^31, an empty,
-// inverted or non-finite domain box, a negative thread count, a leaf size
-// below 1 or an initial capacity below 4. Throws std::runtime_error when a
+// inverted or non-finite domain box, a thread count outside 0 to 4096, a
+// leaf size below 1 or an initial capacity outside 4 to 2^24. Throws std::runtime_error when a
 // library cannot be loaded or this CPU lacks an instruction its build needs.
 // Nothing is returned unless every cell is complete.
 PowerDiagram power_diagram(std::span<const double> positions, std::span<const double> weights,
