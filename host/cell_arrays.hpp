@@ -11,12 +11,20 @@
 
 namespace vorn::host::detail {
 
-// Where every engine call of one diagram starts: a box whose four edges are
-// the domain's (id domain_id) or stand for edges at infinity.
+// Where the engine calls of one diagram start: the domain box (edges with id
+// domain_id), or for an unbounded diagram a square of half-size `half`
+// around each seed whose edges stand for edges at infinity.
 struct StartSquare {
   double x0, y0, x1, y1;
   bool infinite;
+  double half;
   std::int32_t domain_id;
+
+  // The square for the seed at (x, y).
+  StartSquare around(double x, double y) const {
+    if (!infinite) return *this;
+    return {x - half, y - half, x + half, y + half, true, half, domain_id};
+  }
 };
 
 template <class T>

@@ -78,12 +78,14 @@ std::vector<std::int32_t> position_owners(const BspTree& tree) {
   return owner;
 }
 
-// The start square: the domain box, or a square around every seed whose edges
-// stand for edges at infinity (the engine pushes them out as far as needed).
+// The start square: the domain box, or squares whose edges stand for edges
+// at infinity. The engine pushes those out only as far as each cut needs, and
+// prunes subtrees by the polygon's extent, so a small square (about a seed
+// spacing) keeps the unbounded phase's traversal short.
 StartSquare start_square(const PowerDiagramOptions& options, std::span<const double> positions) {
   if (options.domain) {
     const Box& b = *options.domain;
-    return {b.x_min, b.y_min, b.x_max, b.y_max, false, domain_edge};
+    return {b.x_min, b.y_min, b.x_max, b.y_max, false, 0.0, domain_edge};
   }
   double x0 = positions[0], x1 = positions[0], y0 = positions[1], y1 = positions[1];
   for (std::size_t i = 0; i < positions.size(); i += 2) {
@@ -92,8 +94,9 @@ StartSquare start_square(const PowerDiagramOptions& options, std::span<const dou
     y0 = std::min(y0, positions[i + 1]);
     y1 = std::max(y1, positions[i + 1]);
   }
-  const double margin = std::max({x1 - x0, y1 - y0, 1.0});
-  return {x0 - margin, y0 - margin, x1 + margin, y1 + margin, true, domain_edge};
+  const double extent = std::max(x1 - x0, y1 - y0);
+  const double spacing = extent / std::sqrt(static_cast<double>(positions.size() / 2));
+  return {0.0, 0.0, 0.0, 0.0, true, spacing > 0.0 ? spacing : 1.0, domain_edge};
 }
 
 // Everything the workers share: inputs read-only, outputs written at
@@ -197,7 +200,7 @@ void run_chunk(const CellJob& job, CellArrays<T>& arrays, std::size_t chunk, int
   const std::size_t begin = chunk * chunk_seeds;
   const std::size_t end = std::min(n, begin + chunk_seeds);
   for (std::size_t t = begin; t < end; ++t) {
-    arrays.start(job.square);
+    arrays.start(job.square.around(job.tree.positions[2 * t], job.tree.positions[2 * t + 1]));
     // A seed that does not own its position keeps the empty cell: the owner
     // is at least as heavy, so its bisector leaves nothing.
     if (job.owner[t] == static_cast<std::int32_t>(t)) {
