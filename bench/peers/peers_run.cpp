@@ -133,7 +133,8 @@ int run(const Options& o) {
   const vh::PowerDiagramOptions options = diagram_options(o);
   const vb::BoxDomain box{0.0, 0.0, 1.0, 1.0};
   // Untimed warm-up: loads the units and the engine, starts the pools.
-  vh::power_diagram(std::span(set.positions).first(2000), std::span(set.weights).first(1000), options);
+  const std::size_t warm = std::min<std::size_t>(set.weights.size(), 1000);
+  vh::power_diagram(std::span(set.positions).first(2 * warm), std::span(set.weights).first(warm), options);
 
   Samples s;
   vh::PowerDiagram diagram;
