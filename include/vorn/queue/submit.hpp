@@ -42,17 +42,23 @@ inline SlotItems slot_items(int items, int slots, int t) {
 // Runs `kernel` over the I work items of `space`, split into S slots of the
 // queue's pool, and returns once all of them have run. The closure holds
 // references to this call's arguments and is released before the return.
+// With S = I (every submission here) slot t runs exactly item t, and the
+// closure is chosen here, once, rather than per slot: it then reads no count
+// and does no division, only the item's own work.
 template <class Deps, class Kernel, class Space, class Extra, class... Bundles>
 QueueEvent submit_kernel(CpuQueue& queue, const Deps& dependencies, Kernel& kernel, const Space& space, int items,
                          int slots, const Extra& extra, Bundles&... bundles) {
   static_assert(std::tuple_size_v<Extra> == 0, "the CPU queue takes no extra launch values");
   (void)dependencies;
   (void)extra;
-  std::function<void(int)> closure = [&items, &slots, &kernel, &space, &bundles...](int t) {
-    if (items == slots) {  // every submission here: slot t runs exactly item t, so skip the division
+  if (items == slots) {
+    const std::function<void(int)> closure = [&items, &slots, &kernel, &space, &bundles...](int t) {
       detail::CpuQueueLaunch::call(kernel, coords_of(space, t), t, t, slots, bundles...);
-      return;
-    }
+    };
+    queue.pool.run_threads(slots, closure);
+    return QueueEvent{};
+  }
+  const std::function<void(int)> closure = [&items, &slots, &kernel, &space, &bundles...](int t) {
     const auto [begin, end] = detail::slot_items(items, slots, t);
     for (int j = begin; j < end; ++j) {
       detail::CpuQueueLaunch::call(kernel, coords_of(space, j), j, t, slots, bundles...);
