@@ -39,13 +39,18 @@ struct Job {
   // Claims and runs chunks until none is left. Every slot runs even when
   // another throws, so the caller sees all side effects of a failed call too.
   void run_chunks() {
+    // The job's fields read per slot live in locals: the calls of fn could, as
+    // far as the compiler knows, write the job, so members would be reloaded.
+    const std::function<void(int)>& fn = *f;
+    const long long count = slot_count;
+    const long long step = chunk;
     for (;;) {
-      const long long begin = next_slot.fetch_add(chunk, std::memory_order_relaxed);
-      if (begin >= slot_count) return;
-      const long long end = std::min(begin + chunk, slot_count);
-      for (long long t = begin; t < end; ++t) {
+      const long long begin = next_slot.fetch_add(step, std::memory_order_relaxed);
+      if (begin >= count) return;
+      const int end = static_cast<int>(std::min(begin + step, count));
+      for (int t = static_cast<int>(begin); t < end; ++t) {
         try {
-          (*f)(static_cast<int>(t));
+          fn(t);
         } catch (...) {
           std::lock_guard lock(error_mutex);
           if (!error) error = std::current_exception();
