@@ -2,7 +2,9 @@
 //   UnitTree           the units through their exported entry, on the runtime's
 //                      pool (all cores, or VORN_NUM_THREADS);
 //   KernelTreeOneThread the same kernel steps in-process on one thread, with the
-//                      time split into clearing, box, majorant, selection, gather;
+//                      time split into clearing, box (the pass that also gathers
+//                      the majorant's statistics), the rest of the majorant,
+//                      selection, gather;
 //   NthElementTree     a plain std::nth_element median-split builder, one thread.
 #include <benchmark/benchmark.h>
 
@@ -106,11 +108,13 @@ void kernel_level(CloudBuffers& in, CloudBuffers& out, std::vector<long long>& o
   const auto gradients = view_of<bsp::Gradients<2, Space>>(lv.gradient.data(), static_cast<long long>(m));
   const auto offsets = view_of<bsp::Vector<double, Space, _batch_0>>(lv.offset.data(), static_cast<long long>(m));
   std::vector<int> axis(m);
+  std::vector<detail::MajorantStats> stats(m);
   timed(t.box, [&] {
     for (std::size_t b = 0; b < m; ++b) {
       lv.split[b] = lv.end[b];
       if (lv.begin[b] >= lv.end[b]) continue;
-      const auto box = bsp::node_box<2>(src.positions, lv.begin[b], lv.end[b]);
+      stats[b] = detail::majorant_stats(src.positions, src.weights, lv.begin[b], lv.end[b]);
+      const auto box = bsp::box_of_stats(stats[b]);
       std::copy_n(box.lo.data(), 2, &lv.box[4 * b]);
       std::copy_n(box.hi.data(), 2, &lv.box[4 * b + 2]);
       axis[b] = bsp::split_axis<2>(box);
@@ -119,7 +123,8 @@ void kernel_level(CloudBuffers& in, CloudBuffers& out, std::vector<long long>& o
   timed(t.majorant, [&] {
     for (std::size_t b = 0; b < m; ++b) {
       if (lv.begin[b] >= lv.end[b]) continue;
-      bsp_weight_majorant<2>(src.positions, src.weights, lv.begin[b], lv.end[b], gradients[b], offsets[b]);
+      detail::weight_majorant_from_stats(stats[b], src.positions, src.weights, lv.begin[b], lv.end[b], gradients[b],
+                                         offsets[b]);
     }
   });
   timed(t.select, [&] {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -170,6 +171,29 @@ TEST(BspSplitAxis, ThreeDimensionalRulePrefersTheLowerAxisOnTies) {
   EXPECT_EQ(lower_pair_for_scales(BspUnit::plain_3d, {1, 2, 2}), lower_by_axis[1]);
   EXPECT_EQ(lower_pair_for_scales(BspUnit::plain_3d, {1, 1, 2}), lower_by_axis[2]);
   EXPECT_EQ(lower_pair_for_scales(BspUnit::plain_3d, {2, 1, 2}), lower_by_axis[0]);
+}
+
+// The weighted unit takes its boxes from the majorant's statistics pass, the
+// plain 2-D unit from its own box scan: both must keep the first of equal
+// coordinates, so a node mixing -0.0 and +0.0 gets the same bits from both.
+TEST(BspBox, WeightedAndPlainUnitsGiveTheSameBoxBits) {
+  std::mt19937_64 rng(5);
+  const double values[] = {-0.0, 0.0, -1.5, 1.5, 2.0};
+  std::vector<double> xy(2 * 400);
+  for (double& v : xy) v = values[rng() % 5];
+  std::vector<long long> begin, end;
+  for (long long b = 0; b < 400; b += 1 + b % 13) {
+    begin.push_back(b);
+    end.push_back(std::min<long long>(400, b + 1 + b % 13));
+  }
+  LevelCall weighted(BspUnit::weighted_2d, xy, begin, end, 2), plain(BspUnit::plain_2d, xy, begin, end, 2);
+  weighted.run();
+  plain.run();
+  for (std::size_t i = 0; i < plain.node_box.size(); ++i) {
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(weighted.node_box[i]), std::bit_cast<std::uint64_t>(plain.node_box[i]))
+        << "box value " << i << " of node " << i / 4;
+  }
+  EXPECT_EQ(weighted.order, plain.order);
 }
 
 INSTANTIATE_TEST_SUITE_P(Units, BspLevel,

@@ -71,6 +71,20 @@ Box<D> node_box(const Positions& positions, long long begin, long long end) {
   return box;
 }
 
+// The box of a weighted 2-D node, taken from the majorant's statistics pass:
+// its position minima and maxima follow node_box's rule (start at point
+// begin, replace only by a strictly smaller or larger value, increasing k),
+// so they are node_box's values bit for bit, and the box scan is spared.
+inline Box<2> box_of_stats(const vorn::detail::MajorantStats& s) { return {{s.xmin, s.ymin}, {s.xmax, s.ymax}}; }
+
+template <long long D, class NodeBox>
+void write_box(const NodeBox& node_box, const Box<D>& box) {
+  for (long long j = 0; j < D; ++j) {
+    node_box(0, j) = box.lo[j];
+    node_box(1, j) = box.hi[j];
+  }
+}
+
 // The axis of largest extent hi - lo; on equal extents the lower axis wins.
 template <long long D>
 int split_axis(const Box<D>& box) {
@@ -142,13 +156,17 @@ void bsp_build_level(const InCloud& in, const OutCloud& out, const Order& order,
     bsp::clear_empty_node<D>(node_box, majorant_gradient, majorant_offset);
     return;
   }
-  const bsp::Box<D> box = bsp::node_box<D>(in.positions, begin, end);
-  for (long long j = 0; j < D; ++j) {
-    node_box(0, j) = box.lo[j];
-    node_box(1, j) = box.hi[j];
-  }
+  bsp::Box<D> box;
   if constexpr (is_tensor_view_v<Gradient>) {
-    bsp_weight_majorant<D>(in.positions, in.weights, begin, end, majorant_gradient, majorant_offset);
+    // One pass over the points gives the box and the majorant's statistics.
+    const detail::MajorantStats stats = detail::majorant_stats(in.positions, in.weights, begin, end);
+    box = bsp::box_of_stats(stats);
+    bsp::write_box<D>(node_box, box);
+    detail::weight_majorant_from_stats(stats, in.positions, in.weights, begin, end, majorant_gradient,
+                                       majorant_offset);
+  } else {
+    box = bsp::node_box<D>(in.positions, begin, end);
+    bsp::write_box<D>(node_box, box);
   }
   const int axis = bsp::split_axis<D>(box);
   bsp::identity_order(order, begin, end);

@@ -126,6 +126,31 @@ inline bool slope_accepted(const MajorantStats& s, const Slope& g, long long cou
   return 0.85 * std::sqrt(shrink > 0.0 ? shrink : 0.0) * wr > fit.emax - fit.emin;
 }
 
+// The majorant from the statistics pass's results: when a fit is tried,
+// moments and one pass for both the residual spread and the bound under the
+// fitted slope.
+template <class Positions, class Weights, class Gradient, class Offset>
+void weight_majorant_from_stats(const MajorantStats& s, const Positions& positions, const Weights& weights,
+                                long long begin, long long end, const Gradient& gradient, const Offset& offset) {
+  const double wr = s.wmax - s.wmin;
+  Slope g{0.0, 0.0};
+  PlaneBound bound = flat_bound(s);
+  // A plane through 5 points or fewer fits them too closely to be trusted.
+  if (end - begin >= 6 && wr > 0.0) {
+    Slope fit{0.0, 0.0};
+    if (least_squares_slope(positions, weights, begin, end, s, fit)) {
+      const FitPass pass = fit_pass(positions, weights, begin, end, fit);
+      if (slope_accepted(s, fit, end - begin, pass)) {
+        g = fit;
+        bound = pass.bound;
+      }
+    }
+  }
+  gradient(0) = g.a;
+  gradient(1) = g.b;
+  offset() = std::fma(1.0e-6, bound.f + (wr + std::fabs(bound.t)), bound.t);
+}
+
 }  // namespace detail
 
 // Writes the majorant of the node [begin, end), end > begin, of a 2-D weighted
@@ -136,24 +161,8 @@ template <long long D, class Positions, class Weights, class Gradient, class Off
   requires(D == 2)
 void bsp_weight_majorant(const Positions& positions, const Weights& weights, long long begin, long long end,
                          const Gradient& gradient, const Offset& offset) {
-  const detail::MajorantStats s = detail::majorant_stats(positions, weights, begin, end);
-  const double wr = s.wmax - s.wmin;
-  detail::Slope g{0.0, 0.0};
-  detail::PlaneBound bound = detail::flat_bound(s);
-  // A plane through 5 points or fewer fits them too closely to be trusted.
-  if (end - begin >= 6 && wr > 0.0) {
-    detail::Slope fit{0.0, 0.0};
-    if (detail::least_squares_slope(positions, weights, begin, end, s, fit)) {
-      const detail::FitPass pass = detail::fit_pass(positions, weights, begin, end, fit);
-      if (detail::slope_accepted(s, fit, end - begin, pass)) {
-        g = fit;
-        bound = pass.bound;
-      }
-    }
-  }
-  gradient(0) = g.a;
-  gradient(1) = g.b;
-  offset() = std::fma(1.0e-6, bound.f + (wr + std::fabs(bound.t)), bound.t);
+  detail::weight_majorant_from_stats(detail::majorant_stats(positions, weights, begin, end), positions, weights,
+                                     begin, end, gradient, offset);
 }
 
 }  // namespace vorn
