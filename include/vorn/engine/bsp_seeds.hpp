@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace vorn::engine {
 
@@ -35,9 +36,15 @@ struct ArrayDescriptor {
   template <class... I>
   E const& operator()(I... index) const {
     static_assert(sizeof...(I) == rank);
-    std::int64_t const at[] = {static_cast<std::int64_t>(index)...};
-    std::int64_t bytes = 0;
-    for (int axis = 0; axis < rank; ++axis) bytes += at[axis] * strides[axis];
+    return at(std::make_index_sequence<rank>{}, static_cast<std::int64_t>(index)...);
+  }
+
+ private:
+  // One scalar product per axis, summed in registers: a loop over an index
+  // array on the stack is vectorised by GCC into stalled store-to-load pairs.
+  template <std::size_t... axis, class... I>
+  E const& at(std::index_sequence<axis...>, I... index) const {
+    std::int64_t const bytes = ((index * strides[axis]) + ...);
     return *reinterpret_cast<E const*>(reinterpret_cast<char const*>(data) + bytes);
   }
 };
