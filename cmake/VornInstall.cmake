@@ -5,8 +5,7 @@
 #   <prefix>/lib                  every shared library; the host API loads the
 #                                 units and the engine from its own directory
 #   <prefix>/bin                  vorn-power, vorn-mass (RPATH $ORIGIN/../lib)
-#   <prefix>/include              vorn/... and engine/local2.hpp (the cell record
-#                                 that <vorn/engine/cell_engine.hpp> names)
+#   <prefix>/include              vorn/..., the generated headers among them
 #   <prefix>/lib/cmake/vorn       vornConfig.cmake, vornConfigVersion.cmake, targets
 include(CMakePackageConfigHelpers)
 
@@ -33,7 +32,6 @@ install(TARGETS vorn-power vorn-mass RUNTIME DESTINATION bin)
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vorn ${PROJECT_BINARY_DIR}/generated/include/vorn
   DESTINATION include)
-install(FILES ${PROJECT_SOURCE_DIR}/engine/local2.hpp DESTINATION include/engine)
 
 install(EXPORT vornTargets NAMESPACE vorn:: DESTINATION ${VORN_INSTALL_CMAKEDIR})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/vornConfig.cmake.in

@@ -3,4 +3,4 @@
 
 #include "cut.hpp"
 #include "grow_for.hpp"
-#include "local2.hpp"
+#include "vorn/engine/local2.hpp"

@@ -4,13 +4,6 @@
 set(VORN_CELL_ENGINE_SOURCE ${CMAKE_CURRENT_LIST_DIR}/cell_engine.cpp CACHE INTERNAL "")
 set(VORN_CELL_ENGINE_EXPORTS ${CMAKE_CURRENT_LIST_DIR}/cell_engine.map CACHE INTERNAL "")
 
-# Hosts include <vorn/engine/cell_engine.hpp>; the cell record it names lives
-# with the engine core.
-add_library(vorn_cell_engine_api INTERFACE)
-target_include_directories(vorn_cell_engine_api INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
-target_link_libraries(vorn_cell_engine_api INTERFACE vorn_headers)
-add_library(vorn::cell_engine_api ALIAS vorn_cell_engine_api)
-
 # vorn_add_cell_engine(<name>): one build of the engine library. The caller
 # chooses its instruction set with vorn_target_isa.
 function(vorn_add_cell_engine name)

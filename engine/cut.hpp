@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "grow_for.hpp"
-#include "local2.hpp"
+#include "vorn/engine/local2.hpp"
 #include "signed_values.hpp"
 #include "slots.hpp"
 

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "edge_lines.hpp"
-#include "local2.hpp"
+#include "vorn/engine/local2.hpp"
 
 namespace vorn::detail {
 

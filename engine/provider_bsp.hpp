@@ -14,7 +14,7 @@
 #include <cstdint>
 
 #include "cell_states.hpp"
-#include "engine/local2.hpp"
+#include "vorn/engine/local2.hpp"
 #include "engine_counters.hpp"
 #include "prune_bound.hpp"
 #include "vorn/engine/bsp_seeds.hpp"

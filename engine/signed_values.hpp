@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "local2.hpp"
+#include "vorn/engine/local2.hpp"
 #include "simd/lanes.hpp"
 #include "slots.hpp"
 

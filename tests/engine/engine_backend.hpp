@@ -4,7 +4,7 @@
 // instantiations apart, so one test binary can drive every build.
 #pragma once
 
-#include "engine/local2.hpp"
+#include "vorn/engine/local2.hpp"
 
 namespace vorn::test {
 

@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "engine/local2.hpp"
+#include "vorn/engine/local2.hpp"
 #include "vorn/engine/bsp_seeds.hpp"
 
 namespace vorn::test {

@@ -11,7 +11,7 @@
 // each with its own cell. The engine allocates nothing and validates nothing.
 #pragma once
 
-#include "engine/local2.hpp"
+#include "vorn/engine/local2.hpp"
 #include "vorn/engine/bsp_seeds.hpp"
 
 namespace vorn::engine {
