@@ -43,11 +43,15 @@ struct CellTolerances<double> {
   static constexpr double parallel = 1e-9;
   static constexpr double margin = 1e-6;
 };
-// The parallel tolerance is the double one rounded to float, far below the
-// float epsilon; the margin is ten times the double one.
+// The parallel tolerance sits about twenty float roundings above zero: a
+// direction that is parallel to the plane in exact arithmetic (grid-aligned or
+// coincident seeds give exactly parallel bisectors) comes out of float
+// arithmetic with |a*dx + b*dy| near 1e-7 relative, and a tolerance below that
+// would take it for a crossing and push the cell's vertices out to ~1e6, where
+// float spacing ruins every later cut. The margin is ten times the double one.
 template <>
 struct CellTolerances<float> {
-  static constexpr float parallel = 1e-9f;
+  static constexpr float parallel = 1e-6f;
   static constexpr float margin = 1e-5f;
 };
 }  // namespace detail
