@@ -11,6 +11,7 @@
 #include "cell_arrays.hpp"
 #include "power_input.hpp"
 #include "vorn/host/bsp_tree.hpp"
+#include "vorn/queue/thread_count.hpp"
 #include "worker_threads.hpp"
 
 namespace vorn::host {
@@ -310,7 +311,7 @@ PowerDiagram power_diagram(std::span<const double> positions, std::span<const do
   const std::size_t n = positions.size() / 2;
   PowerDiagram out;
   size_outputs(out, n);
-  out.threads = options.threads > 0 ? options.threads : detail::default_thread_count();
+  out.threads = options.threads > 0 ? options.threads : vorn::detail::configured_thread_count();
   if (n == 0) return out;
 
   const std::vector<double> zero_weights(weights.empty() ? n : 0, 0.0);

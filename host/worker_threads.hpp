@@ -7,10 +7,6 @@
 
 namespace vorn::host::detail {
 
-// $VORN_NUM_THREADS when set (an integer from 1 to 4096, else
-// std::invalid_argument), else the hardware's thread count.
-int default_thread_count();
-
 // Runs `work` once on each of `threads` threads, the calling thread among
 // them, and returns when all have returned. If any throws, the first
 // exception is rethrown here after every thread has finished.

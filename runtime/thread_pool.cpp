@@ -10,14 +10,12 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstdlib>
 #include <exception>
 #include <mutex>
-#include <stdexcept>
-#include <string>
 #include <thread>
 #include <vector>
 
+#include "vorn/queue/thread_count.hpp"
 #include "vorn/queue/thread_pool.hpp"
 
 namespace vorn {
@@ -71,19 +69,6 @@ struct Job {
     }
   }
 };
-
-int configured_thread_count() {
-  if (const char* text = std::getenv("VORN_NUM_THREADS"); text != nullptr && *text != '\0') {
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (*end != '\0' || value < 1 || value > 4096) {
-      throw std::invalid_argument(std::string("VORN_NUM_THREADS must be an integer from 1 to 4096, got '") + text +
-                                  "'");
-    }
-    return static_cast<int>(value);
-  }
-  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
 
 }  // namespace
 
@@ -171,7 +156,7 @@ int CpuThreadPool::thread_count() const noexcept { return impl_->threads; }
 CpuThreadPool& cpu_thread_pool() {
   // Created once and never destroyed: units keep the reference for the life of
   // the process, and worker threads must not be joined during static teardown.
-  static CpuThreadPool* const pool = new CpuThreadPool(new CpuThreadPool::Impl(configured_thread_count()));
+  static CpuThreadPool* const pool = new CpuThreadPool(new CpuThreadPool::Impl(detail::configured_thread_count()));
   return *pool;
 }
 
