@@ -8,7 +8,9 @@
 //
 // T (default: every hardware thread) is both vorn's thread count (the BSP
 // units' pool and the cell workers, through VORN_NUM_THREADS) and the peer's
-// extraction threads. Prints one line of key=value fields, times in seconds.
+// extraction threads. Prints one line of key=value fields, times in seconds;
+// others_cpu is the share of the machine's CPU that other processes used
+// during the repeats.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -23,6 +25,7 @@
 #include "cell_check.hpp"
 #include "cgal_power.hpp"
 #include "kd_tree.hpp"
+#include "others_cpu.hpp"
 #include "seed_sets.hpp"
 #include "vorn/host/bsp_tree.hpp"
 #include "vorn/host/power_diagram.hpp"
@@ -137,6 +140,7 @@ int run(const Options& o) {
   vh::power_diagram(std::span(set.positions).first(2 * warm), std::span(set.weights).first(warm), options);
 
   Samples s;
+  const vb::OthersCpu others;
   vh::PowerDiagram diagram;
   vb::CellLists peer;
   for (int r = 0; r < o.repeats; ++r) {
@@ -153,6 +157,7 @@ int run(const Options& o) {
     time_trees(o, set, s);
   }
   print_best(o, s);
+  std::printf(" others_cpu=%.3f", others.share());
   int status = 0;
   if (o.check) {
     vb::CheckTolerances tolerances;
