@@ -17,20 +17,20 @@
 namespace vorn::bsp {
 
 template <class T, class Space, class Axis>
-using Vector = TensorView<T, Tuple<long long>, Space, Tuple<Axis>, Tuple<Ct<long long, 8>>>;
+using Vector = TensorView<T, Tuple<long long>, Space, Tuple<Axis>, Tuple<Ct<int, 8>>>;
 
 template <long long D, class Space>
 using Positions = TensorView<double, Tuple<long long, Ct<long long, D>>, Space, Tuple<_num_point, _dim>,
-                             Tuple<Ct<long long, 8 * D>, Ct<long long, 8>>>;
+                             Tuple<Ct<long long, 8 * D>, Ct<int, 8>>>;
 
 template <long long D, class Space>
 using NodeBox = TensorView<double, Tuple<long long, Ct<long long, 2>, Ct<long long, D>>, Space,
                            Tuple<_batch_0, _num_lohi, _dim>,
-                           Tuple<Ct<long long, 16 * D>, Ct<long long, 8 * D>, Ct<long long, 8>>>;
+                           Tuple<Ct<long long, 16 * D>, Ct<long long, 8 * D>, Ct<int, 8>>>;
 
 template <long long D, class Space>
 using Gradients = TensorView<double, Tuple<long long, Ct<long long, D>>, Space, Tuple<_batch_0, _dim>,
-                             Tuple<Ct<long long, 8 * D>, Ct<long long, 8>>>;
+                             Tuple<Ct<long long, 8 * D>, Ct<int, 8>>>;
 
 using AbsentCount = ShapeVarView<NoneTensor<int, Tuple<>, Tuple<>>, NoErrorBuffer>;
 using HostCount = ShapeVarView<ScalarValue<long long>, NoErrorBuffer>;
