@@ -1,11 +1,14 @@
 // The selection on contiguous keys, as the units run it, compiled once per
-// backend: the portable build scans one key at a time, the AVX2 build four
+// backend: the portable build compares one key at a time, the AVX2 build four
 // keys per compare. Suite names end in the backend (VORN_SELECT_SUITE).
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstddef>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "bsp_select.hpp"
@@ -47,6 +50,71 @@ TEST(VORN_SELECT_SUITE, KeyedSelectionMatchesTheReferenceForEveryTarget) {
     testing::reference_select(expected, key, lo, hi, target);
     ASSERT_EQ(keyed_select(key, order, lo, hi, target), expected)
         << "round " << round << " [" << lo << ", " << hi << ") target " << target;
+  }
+}
+
+// One pass of the partition on keys[0, n), each key tagged with its input
+// index so that the permutation is compared too: the partition's return value
+// and the tagged keys it leaves.
+struct PassResult {
+  long long split;
+  std::vector<double> keys;
+  std::vector<long long> tags;
+};
+
+template <class Partition>
+PassResult partition_pass(std::vector<double> keys, const Partition& partition, double pivot) {
+  const long long n = static_cast<long long>(keys.size());
+  std::vector<long long> tags(keys.size());
+  for (long long i = 0; i < n; ++i) tags[i] = i;
+  const auto swap = [&](long long i, long long j) {
+    EXPECT_TRUE(0 <= i && i < j && j < n) << "swap of " << i << " and " << j << " in [0, " << n << ")";
+    std::swap(keys[i], keys[j]);
+    std::swap(tags[i], tags[j]);
+  };
+  const long long split = partition(keys.data(), swap, n, pivot);
+  return {split, std::move(keys), std::move(tags)};
+}
+
+std::vector<std::uint64_t> bits_of(const std::vector<double>& keys) {
+  std::vector<std::uint64_t> bits;
+  for (double k : keys) bits.push_back(std::bit_cast<std::uint64_t>(k));
+  return bits;
+}
+
+// Keys of lengths 1 to 300 (every remainder of the block of stop_block keys,
+// several blocks from each side), with few distinct values, many, or NaN (which stops
+// both scans); the pivot is a key of the range, as the median of three is.
+// The buffers are exactly as long as the range, so a read outside it is an
+// AddressSanitizer error in the sanitised build.
+TEST(VORN_SELECT_SUITE, BlockPartitionSwapsAsTheScalarLoopDoes) {
+  std::mt19937_64 rng(5);
+  const auto scalar = [](const double* keys, const auto& swap, long long n, double pivot) {
+    const auto up = [&](long long k) { return detail::scan_up_scalar(keys, k, pivot); };
+    const auto down = [&](long long k) { return detail::scan_down_scalar(keys, k, pivot); };
+    return detail::hoare_partition(up, down, swap, 0, n);
+  };
+  const auto blocked = [](const double* keys, const auto& swap, long long n, double pivot) {
+    return detail::partition_keys(keys, swap, 0, n, pivot);
+  };
+  for (long long length = 1; length <= 300; ++length) {
+    for (const int spread : {2, 3, 1000}) {
+      for (const bool with_nan : {false, true}) {
+        std::vector<double> keys = testing::repeated_keys(static_cast<std::size_t>(length), spread, rng);
+        if (with_nan) {
+          for (double& k : keys) k = rng() % 8 == 0 ? std::nan("") : k;
+        }
+        for (long long p : {0LL, length / 3, length / 2, length - 1, static_cast<long long>(rng() % length)}) {
+          const PassResult want = partition_pass(keys, scalar, keys[p]);
+          const PassResult got = partition_pass(keys, blocked, keys[p]);
+          const auto where = ::testing::Message() << "length " << length << " spread " << spread << " nan "
+                                                  << with_nan << " pivot at " << p;
+          ASSERT_EQ(got.split, want.split) << where;
+          ASSERT_EQ(got.tags, want.tags) << where;
+          ASSERT_EQ(bits_of(got.keys), bits_of(want.keys)) << where;
+        }
+      }
+    }
   }
 }
 

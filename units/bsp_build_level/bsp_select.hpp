@@ -5,6 +5,8 @@
 #pragma once
 
 #include <bit>
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 #if defined(__AVX2__)
@@ -36,16 +38,22 @@ inline double median_of_three(double first, double middle, double last) {
 // one at or below it stop the scans inside the range, which gives
 // lo < s < hi: every pass of the selection shrinks its range. After a swap
 // the entries at i and j stop the next scans, so no scan leaves [lo, hi).
+// hoare_partition_from resumes the loop with any i < j such that the left
+// scan's next stop is its first after i and the right scan's its last before
+// j, as after a swap of entries i and j; hoare_partition starts it.
 template <class Up, class Down, class Swap>
-long long hoare_partition(const Up& up, const Down& down, const Swap& swap, long long lo, long long hi) {
-  long long i = lo - 1;
-  long long j = hi;
+long long hoare_partition_from(const Up& up, const Down& down, const Swap& swap, long long i, long long j) {
   for (;;) {
     i = up(i + 1);
     j = down(j - 1);
     if (i >= j) return j + 1;
     swap(i, j);
   }
+}
+
+template <class Up, class Down, class Swap>
+long long hoare_partition(const Up& up, const Down& down, const Swap& swap, long long lo, long long hi) {
+  return hoare_partition_from(up, down, swap, lo - 1, hi);
 }
 
 // Quickselect of rank target - lo among entries [lo, hi), lo <= target < hi,
@@ -108,8 +116,112 @@ inline long long scan_down_vector(const double* keys, long long k, long long lo,
 }
 #endif
 
-// One pass of the selection on contiguous keys: hoare_partition of keys
-// [lo, hi) (relative to the node), swap(i, j) exchanging two entries.
+// Block partition: the Hoare loop's swaps without a branch per stop.
+//
+// Up to the point where the scans cross, the k-th swap exchanges the k-th key
+// from the left that is not below the pivot with the k-th key from the right
+// that is not above it: the keys between the last swapped pair are untouched,
+// so each scan stops at the next such key of the input. The stops of a block
+// of keys are found as a bit mask (bit b: key base + b), and stops taken from
+// the left block in increasing and from the right block in decreasing order
+// are paired and swapped. The swaps are disjoint pairs, so they leave what the
+// scalar loop leaves. Blocks are taken only from the keys neither side has
+// examined, so every left stop lies before every right stop and no pair
+// crosses; when fewer than a block's keys remain, the scalar loop resumes
+// at the first unpaired stop of either side and handles the crossing.
+
+// One bit per key of a block.
+using StopMask = std::uint32_t;
+constexpr int stop_block = std::numeric_limits<StopMask>::digits;
+
+// Stop masks of keys[0, stop_block): bit b set when keys[b] stops the left
+// scan (!(key < pivot)), resp. the right scan (!(key > pivot)). The ordered
+// compares are false with a NaN on either side, so a NaN stops both scans, as
+// in the scalar scans.
+#if defined(__AVX2__)
+template <int Predicate>
+StopMask stop_mask(const double* keys, double pivot) {
+  const __m256d p = _mm256_set1_pd(pivot);
+  StopMask passes = 0;  // bit b: keys[b] lets the scan pass
+  for (int q = 0; q < stop_block / 4; ++q) {
+    const __m256d c = _mm256_cmp_pd(_mm256_loadu_pd(keys + 4 * q), p, Predicate);
+    passes |= static_cast<StopMask>(_mm256_movemask_pd(c)) << (4 * q);
+  }
+  return ~passes;
+}
+inline StopMask left_stops(const double* keys, double pivot) { return stop_mask<_CMP_LT_OQ>(keys, pivot); }
+inline StopMask right_stops(const double* keys, double pivot) { return stop_mask<_CMP_GT_OQ>(keys, pivot); }
+#else
+inline StopMask left_stops(const double* keys, double pivot) {
+  StopMask passes = 0;
+  for (int b = 0; b < stop_block; ++b) passes |= static_cast<StopMask>(keys[b] < pivot) << b;
+  return ~passes;
+}
+inline StopMask right_stops(const double* keys, double pivot) {
+  StopMask passes = 0;
+  for (int b = 0; b < stop_block; ++b) passes |= static_cast<StopMask>(keys[b] > pivot) << b;
+  return ~passes;
+}
+#endif
+
+// The examined ends of a block partition. Keys [left, right) are unexamined;
+// left_mask holds the unpaired left stops (bit b: key left_base + b), all
+// after the last swapped left entry, right_mask the unpaired right stops
+// (bit b: key right_base + b), all before the last swapped right entry.
+struct StopBlocks {
+  long long left, right;
+  long long left_base = 0, right_base = 0;
+  StopMask left_mask = 0, right_mask = 0;
+
+  // Refills an exhausted side from the unexamined keys; false when fewer than
+  // a block of them remain.
+  bool refill(const double* keys, double pivot) {
+    if (left_mask == 0) {
+      if (right - left < stop_block) return false;
+      left_base = left;
+      left_mask = left_stops(keys + left, pivot);
+      left += stop_block;
+    }
+    if (right_mask == 0) {
+      if (right - left < stop_block) return false;
+      right -= stop_block;
+      right_base = right;
+      right_mask = right_stops(keys + right, pivot);
+    }
+    return true;
+  }
+
+  // Swaps the next left stop with the next right stop until one side has none.
+  template <class Swap>
+  void swap_pairs(const Swap& swap) {
+    while (left_mask != 0 && right_mask != 0) {
+      const int r = stop_block - 1 - std::countl_zero(right_mask);
+      swap(left_base + std::countr_zero(left_mask), right_base + r);
+      left_mask &= left_mask - 1;
+      right_mask ^= StopMask{1} << r;
+    }
+  }
+
+  // The Hoare loop's i and j after the swaps made so far: its left scan's next
+  // stop is the first unpaired left stop, or else lies at or after `left`;
+  // its right scan's the last unpaired right stop, or else before `right`.
+  long long scalar_i() const { return (left_mask != 0 ? left_base + std::countr_zero(left_mask) : left) - 1; }
+  long long scalar_j() const {
+    return right_mask != 0 ? right_base + stop_block - std::countl_zero(right_mask) : right;
+  }
+};
+
+template <class Up, class Down, class Swap>
+long long block_partition(const double* keys, const Up& up, const Down& down, const Swap& swap, long long lo,
+                          long long hi, double pivot) {
+  StopBlocks blocks{lo, hi};
+  while (blocks.refill(keys, pivot)) blocks.swap_pairs(swap);
+  return hoare_partition_from(up, down, swap, blocks.scalar_i(), blocks.scalar_j());
+}
+
+// One pass of the selection on contiguous keys: the Hoare partition of keys
+// [lo, hi) (relative to the node), swap(i, j) exchanging two entries; the
+// scans finish what the blocks leave.
 template <class Swap>
 long long partition_keys(const double* keys, const Swap& swap, long long lo, long long hi, double pivot) {
 #if defined(__AVX2__)
@@ -119,7 +231,7 @@ long long partition_keys(const double* keys, const Swap& swap, long long lo, lon
   const auto up = [&](long long k) { return scan_up_scalar(keys, k, pivot); };
   const auto down = [&](long long k) { return scan_down_scalar(keys, k, pivot); };
 #endif
-  return hoare_partition(up, down, swap, lo, hi);
+  return block_partition(keys, up, down, swap, lo, hi, pivot);
 }
 
 // bsp_select with the keys held next to the indices: keys[i - lo] is the
