@@ -8,11 +8,14 @@
 //   size N   eight-lane cut; to size N + 2 - m after a cut of m vertices, to
 //            memory on a spill (the same plane is then cut there), to done
 //            when the provider is exhausted or the cell is emptied
+// The register sizes share one loop that holds the size as a value; each
+// request to the provider still names the register state of that size.
 // The traversal state is shared by every state and by both phases. While in
 // registers the cell's arrays and vertex_count are stale; they are written
 // when the registers are left (exhausted, spill).
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <type_traits>
 
@@ -82,13 +85,13 @@ void load_registers(BoundedRun<T, Provider, Lanes>& run) {
   run.size = run.cell.vertex_count;
 }
 
-// Writes all eight lanes back to the cell; slots N..7 receive leftovers.
-template <class T, int N, class Lanes>
-void store_registers(Local2<T>& cell, StateReg<T, N, Lanes> const& lanes) {
+// Writes all eight lanes back to the cell; slots size..7 receive leftovers.
+template <class T, class Lanes>
+void store_registers(Local2<T>& cell, StateReg<T, 8, Lanes> const& lanes, int size) {
   store(cell.xs, lanes.xs);
   store(cell.ys, lanes.ys);
   store(cell.cut_ids, lanes.cut_ids);
-  cell.vertex_count = N;
+  cell.vertex_count = size;
 }
 
 // General cuts from the plane in hand until the cell fits the registers.
@@ -114,41 +117,94 @@ Mode memory_mode(BoundedRun<T, Provider, Lanes>& run) {
   }
 }
 
-// Register cuts while the size stays N. Leaves with the new size in
-// run.size, or to memory with the spilled plane in run.plane, or done.
-template <int N, class T, class Provider, class Lanes>
-Mode registers_of_size(BoundedRun<T, Provider, Lanes>& run) {
-  StateReg<T, N, Lanes> lanes{run.lanes.xs, run.lanes.ys, run.lanes.cut_ids};
-  for (;;) {
-    if (!run.provider.next(lanes, run.local, run.plane)) {
-      store_registers(run.cell, lanes);
-      return Mode::done;
-    }
-    int const size = cut_registers(lanes, run.plane);
-    if (size == N) continue;
-    if (size == register_emptied) {
-      run.cell.vertex_count = 0;
-      return Mode::done;
-    }
-    if (size == register_spill) {
-      store_registers(run.cell, lanes);
-      return Mode::memory;
-    }
-    run.lanes = {lanes.xs, lanes.ys, lanes.cut_ids};
-    run.size = size;
-    return Mode::registers;
+// The provider's next plane for the register polygon of `size` vertices,
+// asked through the register state of that size.
+template <class T, class Provider, class Lanes>
+[[gnu::always_inline]] inline bool next_for_size(BoundedRun<T, Provider, Lanes>& run,
+                                                 StateReg<T, 8, Lanes> const& lanes, int size) {
+  auto const& [xs, ys, ids] = lanes;
+  switch (size) {
+    case 3: return run.provider.next(StateReg<T, 3, Lanes>{xs, ys, ids}, run.local, run.plane);
+    case 4: return run.provider.next(StateReg<T, 4, Lanes>{xs, ys, ids}, run.local, run.plane);
+    case 5: return run.provider.next(StateReg<T, 5, Lanes>{xs, ys, ids}, run.local, run.plane);
+    case 6: return run.provider.next(StateReg<T, 6, Lanes>{xs, ys, ids}, run.local, run.plane);
+    case 7: return run.provider.next(StateReg<T, 7, Lanes>{xs, ys, ids}, run.local, run.plane);
+    default: return run.provider.next(lanes, run.local, run.plane);
   }
 }
 
+// A provider that can name the seed it yields next from its leaf range
+// without looking at the cell (ProviderBsp) has that seed's plane built one
+// step ahead.
+template <class Provider>
+concept LeafLookAhead = requires(Provider const& provider, typename local_of<Provider>::type& local) {
+  { provider.upcoming_leaf_seed(local) } -> std::same_as<std::int64_t>;
+  provider.take_leaf_seed(local, std::int64_t{});
+  provider.bisector(std::int64_t{});
+};
+
+// The plane of the seed that the provider yields next from its leaf range;
+// seed -1 when there is none (or the provider cannot tell), and the provider
+// must then be asked.
+template <class T>
+struct PlaneAhead {
+  Plane<T, 2> plane;
+  std::int64_t seed;
+};
+
+// Without an upcoming seed it builds the plane of the cell's own seed, which
+// is never used, so that the arithmetic does not wait on a branch.
+template <class T, class Provider, class Lanes>
+[[gnu::always_inline]] inline PlaneAhead<T> look_ahead(BoundedRun<T, Provider, Lanes> const& run) {
+  if constexpr (LeafLookAhead<Provider>) {
+    std::int64_t const seed = run.provider.upcoming_leaf_seed(run.local);
+    return {run.provider.bisector(seed < 0 ? run.provider.seed_index : seed), seed};
+  } else {
+    return {{}, -1};
+  }
+}
+
+// Takes the next plane into run.plane, the one in `ahead` when it has a seed,
+// and returns false when the provider is exhausted.
+template <class T, class Provider, class Lanes>
+[[gnu::always_inline]] inline bool take_plane(BoundedRun<T, Provider, Lanes>& run, PlaneAhead<T> const& ahead,
+                                              StateReg<T, 8, Lanes> const& lanes, int size) {
+  if constexpr (LeafLookAhead<Provider>) {
+    if (ahead.seed >= 0) {
+      run.provider.take_leaf_seed(run.local, ahead.seed);
+      run.plane = ahead.plane;
+      return true;
+    }
+  }
+  return next_for_size(run, lanes, size);
+}
+
+// Register cuts at every size from 3 to 8 in one loop: the size is a value,
+// so a cut that changes it leaves the lanes in registers. The next leaf
+// seed's plane is built before the current one is cut, so that a
+// mispredicted branch on the cut does not restart its loads and rounding.
+// Leaves to memory with the spilled plane in run.plane, or done.
 template <class T, class Provider, class Lanes>
 Mode register_mode(BoundedRun<T, Provider, Lanes>& run) {
-  switch (run.size) {
-    case 3: return registers_of_size<3>(run);
-    case 4: return registers_of_size<4>(run);
-    case 5: return registers_of_size<5>(run);
-    case 6: return registers_of_size<6>(run);
-    case 7: return registers_of_size<7>(run);
-    default: return registers_of_size<8>(run);
+  StateReg<T, 8, Lanes> lanes = run.lanes;
+  int size = run.size;
+  PlaneAhead<T> ahead = look_ahead(run);  // always that of run.local as it stands
+  for (;;) {
+    if (!take_plane(run, ahead, lanes, size)) {
+      store_registers(run.cell, lanes, size);
+      return Mode::done;
+    }
+    ahead = look_ahead(run);
+    int const cut = cut_registers(lanes, run.plane, size);
+    if (cut >= 3) {
+      size = cut;
+    } else if (cut == register_emptied) {
+      run.cell.vertex_count = 0;
+      return Mode::done;
+    } else {
+      store_registers(run.cell, lanes, size);
+      return Mode::memory;
+    }
   }
 }
 

@@ -80,6 +80,22 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
     }
   }
 
+  // The seed that `next` yields next from the current leaf range (skipping
+  // the cell's own seed), or -1 when the range holds none and `next` goes on
+  // to the stack. It depends on the traversal state only, never on the cell,
+  // so a driver may build that seed's plane before its current cut is done.
+  [[gnu::always_inline]] std::int64_t upcoming_leaf_seed(Local const& local) const {
+    std::int64_t const i = local.range_begin + (local.range_begin == seed_index ? 1 : 0);
+    return i < local.range_end ? i : -1;
+  }
+
+  // Yields seed i = upcoming_leaf_seed(local) from the leaf range, as `next`
+  // does; the caller builds its plane with `bisector`.
+  [[gnu::always_inline]] void take_leaf_seed(Local& local, std::int64_t i) const {
+    VORN_ENGINE_COUNT(planes);
+    local.range_begin = i + 1;
+  }
+
   // The bisector with seed b: kept side |p - a|^2 - w_a <= |p - b|^2 - w_b,
   // normal from a to b. Built in double, then rounded to T.
   [[gnu::always_inline]] Plane<T, 2> bisector(std::int64_t b) const {
@@ -94,15 +110,17 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
   }
 
  private:
+  // A range that runs out, possibly after skipping the seed itself, is left
+  // with range_begin = range_end.
   [[gnu::always_inline]] bool yield_from_leaf(Local& local, Plane<T, 2>& plane) const {
-    while (local.range_begin < local.range_end) {
-      std::int64_t const i = local.range_begin++;
-      if (i == seed_index) continue;
-      VORN_ENGINE_COUNT(planes);
-      plane = bisector(i);
-      return true;
+    std::int64_t const i = upcoming_leaf_seed(local);
+    if (i < 0) {
+      local.range_begin = std::max(local.range_begin, local.range_end);
+      return false;
     }
-    return false;
+    take_leaf_seed(local, i);
+    plane = bisector(i);
+    return true;
   }
 
   // Handles the top entry: drops it, turns it into the current leaf range, or

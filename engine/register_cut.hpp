@@ -23,20 +23,18 @@ inline constexpr int register_emptied = 0;  // every vertex outside
 inline constexpr int register_spill = -1;   // needs the general cut; lanes untouched
 // Otherwise the result is the new vertex count N' (N when nothing changed).
 
-// Cyclic run boundaries of an N-bit mask: bit i of `starts` is set when lane
+// Cyclic run boundaries of an n-bit mask: bit i of `starts` is set when lane
 // i is outside and lane i - 1 inside; bit i of `ends` when lane i is outside
 // and lane i + 1 inside.
-template <int N>
 struct RunBounds {
   unsigned starts;
   unsigned ends;
 };
 
-template <int N>
-[[gnu::always_inline]] inline RunBounds<N> run_bounds(unsigned outside) {
-  constexpr unsigned all = (1u << N) - 1u;
-  unsigned const before_outside = ((outside << 1) | (outside >> (N - 1))) & all;
-  unsigned const after_outside = ((outside >> 1) | (outside << (N - 1))) & all;
+[[gnu::always_inline]] inline RunBounds run_bounds(unsigned outside, int n) {
+  unsigned const all = (1u << n) - 1u;
+  unsigned const before_outside = ((outside << 1) | (outside >> (n - 1))) & all;
+  unsigned const after_outside = ((outside >> 1) | (outside << (n - 1))) & all;
   return {outside & ~before_outside, outside & ~after_outside};
 }
 
@@ -59,29 +57,31 @@ template <class Lanes, class V>
   return {fma(t, sub(permute(x, outside), x_in), x_in), fma(t, sub(permute(y, outside), y_in), y_in)};
 }
 
-// Cuts the lanes in place and returns the new size, register_emptied or
-// register_spill (two or more outside runs, or a ninth vertex).
+// Cuts the polygon in lanes 0 to n - 1 (3 <= n <= N: the state's size, or a
+// smaller one held at run time) in place and returns the new size,
+// register_emptied or register_spill (two or more outside runs, or a ninth
+// vertex). Lanes n to 7 are computed and ignored.
 template <int N, class T, class Lanes>
-[[gnu::always_inline]] inline int cut_registers(StateReg<T, N, Lanes>& lanes, Plane<T, 2> const& plane) {
-  constexpr unsigned all = StateReg<T, N, Lanes>::lane_mask;
+[[gnu::always_inline]] inline int cut_registers(StateReg<T, N, Lanes>& lanes, Plane<T, 2> const& plane, int n = N) {
+  unsigned const all = (1u << n) - 1u;
   auto const J = fma(lanes.xs, Lanes::broadcast(plane.normal[0]),
                      fms(lanes.ys, Lanes::broadcast(plane.normal[1]), Lanes::broadcast(plane.offset)));
   unsigned const outside = above_zero(J) & all;
-  if (outside == 0) return N;
+  if (outside == 0) return n;
   if (outside == all) return register_emptied;
-  RunBounds<N> const runs = run_bounds<N>(outside);
+  RunBounds const runs = run_bounds(outside, n);
   int const m = std::popcount(outside);
-  if (std::popcount(runs.starts) > 1 || (N == 8 && m == 1)) return register_spill;
+  if (std::popcount(runs.starts) > 1 || (n == 8 && m == 1)) return register_spill;
   int const s = std::countr_zero(runs.starts);
   int const e = std::countr_zero(runs.ends);
-  int const p = s == 0 ? N - 1 : s - 1;
-  int const q = e == N - 1 ? 0 : e + 1;
+  int const p = s == 0 ? n - 1 : s - 1;
+  int const q = e == n - 1 ? 0 : e + 1;
   auto const ab = cut_points<Lanes>(J, lanes.xs, lanes.ys, p, s, q, e);
-  auto const order = Lanes::rotation_then_pair(q, N, N - m);
+  auto const order = Lanes::rotation_then_pair(q, n, n - m);
   lanes.cut_ids = permute2(lanes.cut_ids, pair_ids(plane.cut_id, lanes.cut_ids, e), order);
   lanes.xs = permute2(lanes.xs, ab.x, order);
   lanes.ys = permute2(lanes.ys, ab.y, order);
-  return N - m + 2;
+  return n - m + 2;
 }
 
 }  // namespace vorn::detail

@@ -239,6 +239,50 @@ TEST_P(Provider2d, StatesMayChangeMidWalkWithoutRestartingIt) {
   EXPECT_EQ(seen.size(), 99u);
 }
 
+// What a driver may build ahead: whenever upcoming_leaf_seed names a seed,
+// next yields exactly that seed's plane, bit for bit, and leaves the walk as
+// take_leaf_seed does; only the first seed of each leaf is not named.
+template <class T>
+void upcoming_leaf_seed_is_what_next_yields() {
+  int const levels = SeedTree::levels_for(300, 6);
+  SeedTree tree(random_points(300, 8), levels);
+  for (long long seed : {0LL, 5LL, 150LL, 299LL}) {
+    auto const provider = Provider<T>::for_seed(tree.seeds(), seed);
+    Local<T> local{};
+    int named = 0, unnamed = 0;
+    for (Plane<T, 2> plane{};;) {
+      std::int64_t const upcoming = provider.upcoming_leaf_seed(local);
+      Local<T> taken = local;
+      if (upcoming >= 0) provider.take_leaf_seed(taken, upcoming);
+      if (!provider.next(unbounded_state<T>(), local, plane)) {
+        EXPECT_LT(upcoming, 0);
+        break;
+      }
+      if (upcoming < 0) {
+        ++unnamed;
+        continue;
+      }
+      ++named;
+      Plane<T, 2> const built = provider.bisector(upcoming);
+      EXPECT_EQ(plane.cut_id, upcoming);
+      EXPECT_EQ(bits(plane.normal[0]), bits(built.normal[0]));
+      EXPECT_EQ(bits(plane.normal[1]), bits(built.normal[1]));
+      EXPECT_EQ(bits(plane.offset), bits(built.offset));
+      EXPECT_EQ(local.range_begin, taken.range_begin);
+      EXPECT_EQ(local.range_end, taken.range_end);
+      EXPECT_EQ(local.stack_size, taken.stack_size);
+    }
+    // Every leaf holds more than the cell's seed, so each is entered once.
+    EXPECT_EQ(unnamed, 1 << (levels - 1)) << "seed " << seed;
+    EXPECT_EQ(named + unnamed, 299) << "seed " << seed;
+  }
+}
+
+TEST_P(Provider2d, UpcomingLeafSeedIsTheSeedNextYieldsFromTheLeaf) {
+  upcoming_leaf_seed_is_what_next_yields<double>();
+  upcoming_leaf_seed_is_what_next_yields<float>();
+}
+
 // The bisector: kept side is where the cell's seed is no farther in power
 // distance; the float plane is the double one rounded.
 TEST_P(Provider2d, FloatPlanesAreTheDoublePlanesRounded) {
