@@ -2,8 +2,10 @@
 # the headers (with the generated ones), the programs and a CMake package, so
 # that another project can find_package(vorn) and link vorn::host.
 #
-#   <prefix>/lib                  every shared library; the host API loads the
-#                                 units and the engine from its own directory
+#   <prefix>/lib                  the host API and the runtime
+#   <prefix>/lib/vorn/<level>     the units and the cell engine, one directory per
+#                                 instruction-set level; the host API loads the
+#                                 best build the CPU runs
 #   <prefix>/bin                  vorn-power, vorn-mass (RPATH $ORIGIN/../lib)
 #   <prefix>/include              vorn/..., the generated headers among them
 #   <prefix>/lib/cmake/vorn       vornConfig.cmake, vornConfigVersion.cmake, targets
@@ -18,15 +20,15 @@ install(TARGETS vorn_headers brask_runtime vorn_host EXPORT vornTargets
   ARCHIVE DESTINATION lib
   RUNTIME DESTINATION bin)
 
-# Loaded at run time, never linked: installed beside the host library.
-get_property(_vorn_units GLOBAL PROPERTY VORN_UNITS)
-set(_vorn_loaded unit_cell_engine_2d)
-foreach(entry IN LISTS _vorn_units)
-  string(REPLACE "=" ";" parts "${entry}")
-  list(GET parts 0 name)
-  list(APPEND _vorn_loaded ${name})
+# Loaded at run time, never linked: every build of every unit and of the
+# cell engine, in lib/vorn/<level>/ below the host library.
+get_property(_vorn_builds GLOBAL PROPERTY VORN_LIBRARY_BUILDS)
+foreach(entry IN LISTS _vorn_builds)
+  string(REPLACE "|" ";" parts "${entry}")
+  list(GET parts 1 level)
+  list(GET parts 3 target)
+  install(TARGETS ${target} LIBRARY DESTINATION lib/vorn/${level})
 endforeach()
-install(TARGETS ${_vorn_loaded} LIBRARY DESTINATION lib)
 
 install(TARGETS vorn-power vorn-mass RUNTIME DESTINATION bin)
 

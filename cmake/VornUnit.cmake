@@ -1,33 +1,39 @@
-# vorn_add_unit(<name> ISA <level> SIGNATURE <text> SOURCES <files...>)
+# vorn_add_unit(<name> FEATURES <cpu features...> SIGNATURE <text> SOURCES <files...>)
 #
 # A kernel unit is a shared library that exports exactly one unmangled symbol,
 # brask_body_<20 hex digits>. The digits are the first 20 of the SHA-1 of the
 # unit's name and argument signature, so a change of the argument record changes
 # the symbol and a stale host fails to resolve it instead of passing the wrong
 # record. Hosts learn the symbols from the generated <vorn/unit_entries.hpp>.
+# The unit is built once per instruction-set level (VornIsa.cmake); every
+# build finds libbrask_runtime two directories up, in lib/.
 
 set_property(GLOBAL PROPERTY VORN_UNITS "")
 
+function(_vorn_add_unit_build target)
+  add_library(${target} SHARED ${_vorn_unit_sources})
+  target_link_libraries(${target} PRIVATE vorn_unit_frame brask_runtime)
+  target_compile_definitions(${target} PRIVATE VORN_UNIT_ENTRY=${_vorn_unit_symbol})
+  target_compile_options(${target} PRIVATE ${VORN_WARNINGS})
+  target_link_options(${target} PRIVATE -Wl,--version-script=${_vorn_unit_script} -Wl,--no-undefined)
+  set_target_properties(${target} PROPERTIES
+    PREFIX "lib"
+    BUILD_RPATH "$ORIGIN/../.."
+    INSTALL_RPATH "$ORIGIN/../.."
+    LINK_DEPENDS ${_vorn_unit_script})
+endfunction()
+
 function(vorn_add_unit name)
-  cmake_parse_arguments(ARG "" "ISA;SIGNATURE" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "SIGNATURE" "SOURCES;FEATURES" ${ARGN})
   string(SHA1 digest "${name}:${ARG_SIGNATURE}")
   string(SUBSTRING "${digest}" 0 20 digits)
-  set(symbol "brask_body_${digits}")
-
-  add_library(${name} SHARED ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE vorn_unit_frame brask_runtime)
-  target_compile_definitions(${name} PRIVATE VORN_UNIT_ENTRY=${symbol})
-  target_compile_options(${name} PRIVATE ${VORN_WARNINGS})
-  set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
-  file(WRITE ${script} "{\n  global: ${symbol};\n  local: *;\n};\n")
-  target_link_options(${name} PRIVATE -Wl,--version-script=${script} -Wl,--no-undefined)
-  set_target_properties(${name} PROPERTIES
-    PREFIX "lib"
-    BUILD_RPATH "$ORIGIN"
-    INSTALL_RPATH "$ORIGIN"
-    LINK_DEPENDS ${script})
-  vorn_target_isa(${name} ${ARG_ISA} LIBRARY ${name})
-  set_property(GLOBAL APPEND PROPERTY VORN_UNITS "${name}=${symbol}")
+  set(_vorn_unit_symbol "brask_body_${digits}")
+  set(_vorn_unit_script ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
+  file(WRITE ${_vorn_unit_script} "{\n  global: ${_vorn_unit_symbol};\n  local: *;\n};\n")
+  list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE _vorn_unit_sources)
+  vorn_add_library_builds(${name} FEATURES ${ARG_FEATURES} ADD _vorn_add_unit_build)
+  set(${name}_BUILDS ${${name}_BUILDS} PARENT_SCOPE)
+  set_property(GLOBAL APPEND PROPERTY VORN_UNITS "${name}=${_vorn_unit_symbol}")
 endfunction()
 
 function(vorn_write_unit_entries_header)

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "per_level.hpp"
 #include "vorn/host/unit_library.hpp"
 #include "vorn/unit_entries.hpp"
 
@@ -19,24 +20,20 @@ namespace {
 
 constexpr long long work_count_limit = 1LL << 31;  // the units split work in 32-bit counts
 
-const UnitLibrary& unit_library(BspUnit unit) {
-  // Loaded on first use and kept: function-local statics initialise once, thread-safely.
+units::UnitEntry const& unit_entry(BspUnit unit) {
   switch (unit) {
-    case BspUnit::weighted_2d: {
-      static const UnitLibrary lib(units::unit_bsp_level_2d_weighted.library,
-                                   units::unit_bsp_level_2d_weighted.symbol, unit_directory());
-      return lib;
-    }
-    case BspUnit::plain_3d: {
-      static const UnitLibrary lib(units::unit_bsp_level_3d.library, units::unit_bsp_level_3d.symbol,
-                                   unit_directory());
-      return lib;
-    }
-    case BspUnit::plain_2d:
-      break;
+    case BspUnit::weighted_2d: return units::unit_bsp_level_2d_weighted;
+    case BspUnit::plain_3d: return units::unit_bsp_level_3d;
+    case BspUnit::plain_2d: break;
   }
-  static const UnitLibrary lib(units::unit_bsp_level_2d.library, units::unit_bsp_level_2d.symbol, unit_directory());
-  return lib;
+  return units::unit_bsp_level_2d;
+}
+
+// Each unit's build for a level is loaded on first use and kept.
+const UnitLibrary& unit_library(BspUnit unit, IsaLevel level) {
+  static PerLevel<UnitLibrary> loaded[3];
+  units::UnitEntry const& entry = unit_entry(unit);
+  return loaded[static_cast<int>(unit)].get(level, [&] { return UnitLibrary(entry.library, entry.symbol, level); });
 }
 
 // The index of the deepest level a tree over n points may need: the first l
@@ -100,7 +97,7 @@ void check_bsp_tree_size(BspUnit unit, long long point_count, long long leaf_siz
   }
 }
 
-void run_bsp_level(BspUnit unit, const BspLevelBuffers& b) {
+void run_bsp_level(BspUnit unit, const BspLevelBuffers& b, IsaLevel isa) {
   const long long d = bsp_dimension(unit);
   const long long n = static_cast<long long>(b.ids.size());
   const long long m = static_cast<long long>(b.node_begin.size());
@@ -131,7 +128,7 @@ void run_bsp_level(BspUnit unit, const BspLevelBuffers& b) {
   // Shape variables: the input point count where the unit takes one, then m.
   const long long with_count[] = {n, m};
   const long long* shape_values = unit == BspUnit::plain_2d ? &with_count[1] : with_count;
-  unit_library(unit).call(record.data(), shape_values);
+  unit_library(unit, isa).call(record.data(), shape_values);
 }
 
 namespace {
@@ -148,7 +145,7 @@ struct LevelRecord {
   std::vector<double> box, gradient, offset;
 };
 
-LevelRecord build_level(BspUnit unit, const Cloud& in, Cloud& out, std::vector<long long>& order,
+LevelRecord build_level(BspUnit unit, IsaLevel isa, const Cloud& in, Cloud& out, std::vector<long long>& order,
                         std::vector<long long> begin, std::vector<long long> end, long long leaf_size) {
   const std::size_t m = begin.size();
   const std::size_t d = static_cast<std::size_t>(bsp_dimension(unit));
@@ -158,7 +155,8 @@ LevelRecord build_level(BspUnit unit, const Cloud& in, Cloud& out, std::vector<l
   const long long params[] = {leaf_size};
   int status = 0;
   run_bsp_level(unit, {in.positions, in.weights, in.ids, params, level.begin, level.end, out.positions, out.weights,
-                       out.ids, level.split, level.box, level.gradient, level.offset, order, {&status, 1}});
+                       out.ids, level.split, level.box, level.gradient, level.offset, order, {&status, 1}},
+                isa);
   return level;
 }
 
@@ -224,7 +222,7 @@ void arrange_preorder(const std::vector<LevelRecord>& levels, BspTree& tree) {
 }  // namespace
 
 BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::span<const double> weights,
-                       long long leaf_size) {
+                       long long leaf_size, IsaLevel isa) {
   check_lengths(unit, positions, weights, leaf_size);
   const std::size_t d = static_cast<std::size_t>(bsp_dimension(unit));
   const std::size_t n = positions.size() / d;
@@ -241,7 +239,7 @@ BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::spa
   std::vector<LevelRecord> levels;
   std::vector<long long> begin{0}, end{static_cast<long long>(n)};
   for (;;) {
-    levels.push_back(build_level(unit, in, out, order, std::move(begin), std::move(end), leaf_size));
+    levels.push_back(build_level(unit, isa, in, out, order, std::move(begin), std::move(end), leaf_size));
     std::swap(in, out);
     if (!any_split(levels.back())) break;
     std::tie(begin, end) = child_ranges(levels.back());

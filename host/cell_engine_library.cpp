@@ -5,13 +5,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "per_level.hpp"
 #include "vorn/host/unit_library.hpp"
 
 namespace vorn::host::detail {
 
 namespace {
 
-constexpr char engine_library_name[] = "unit_cell_engine_2d";
 // The library exports the two instantiations under their mangled names only.
 constexpr char run32_symbol[] = "_ZN4vorn6engine10engine_runINS_6Local2IfEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
 constexpr char run64_symbol[] = "_ZN4vorn6engine10engine_runINS_6Local2IdEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
@@ -22,9 +22,8 @@ void* resolve(void* handle, const char* symbol, const std::string& path) {
   return address;
 }
 
-CellEngineLibrary load() {
-  require_cpu_support(engine_library_name);
-  const std::string path = (unit_directory() / ("lib" + std::string(engine_library_name) + ".so")).string();
+CellEngineLibrary load(IsaLevel level) {
+  const std::string path = library_path(cell_engine_library_name, level).string();
   // Never unloaded: engine calls may still be running on other threads at exit.
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle == nullptr) {
@@ -39,9 +38,9 @@ CellEngineLibrary load() {
 
 }  // namespace
 
-CellEngineLibrary const& cell_engine_library() {
-  static const CellEngineLibrary lib = load();
-  return lib;
+CellEngineLibrary const& cell_engine_library(IsaLevel level) {
+  static PerLevel<CellEngineLibrary> loaded;
+  return loaded.get(level, [&] { return load(level); });
 }
 
 }  // namespace vorn::host::detail

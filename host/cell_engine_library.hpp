@@ -1,7 +1,8 @@
-// The cell engine library, loaded once per process from unit_directory().
+// The cell engine library: each build loaded once per process.
 #pragma once
 
 #include "vorn/engine/cell_engine.hpp"
+#include "vorn/host/isa_level.hpp"
 
 namespace vorn::host::detail {
 
@@ -19,9 +20,11 @@ struct CellEngineLibrary {
   }
 };
 
-// Checks the CPU against the library's build, loads it on first use and
-// resolves both engine_run instantiations; throws std::runtime_error saying
-// which step failed.
-CellEngineLibrary const& cell_engine_library();
+inline constexpr char cell_engine_library_name[] = "unit_cell_engine_2d";
+
+// The build that a process at `level` uses: checks the CPU against it, loads
+// it on first use and resolves both engine_run instantiations; throws
+// std::runtime_error saying which step failed.
+CellEngineLibrary const& cell_engine_library(IsaLevel level);
 
 }  // namespace vorn::host::detail

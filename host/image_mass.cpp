@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "per_level.hpp"
 #include "vorn/host/unit_library.hpp"
 #include "vorn/unit_entries.hpp"
 
@@ -10,16 +11,18 @@ namespace vorn::host {
 
 namespace {
 
-const UnitLibrary& mass_unit() {
-  static const UnitLibrary unit(units::unit_image_mass_3d.library, units::unit_image_mass_3d.symbol,
-                                unit_directory());
-  return unit;
+// Each build is loaded on first use and kept.
+const UnitLibrary& mass_unit(IsaLevel level) {
+  static PerLevel<UnitLibrary> loaded;
+  return loaded.get(level, [&] {
+    return UnitLibrary(units::unit_image_mass_3d.library, units::unit_image_mass_3d.symbol, level);
+  });
 }
 
 }  // namespace
 
 double image_mass(std::span<const double> values, const std::array<long long, 3>& extents,
-                  const std::array<double, 9>& axes) {
+                  const std::array<double, 9>& axes, IsaLevel level) {
   unsigned long long count = 1;
   for (int d = 0; d < 3; ++d) {
     if (extents[static_cast<std::size_t>(d)] < 0) {
@@ -52,7 +55,7 @@ double image_mass(std::span<const double> values, const std::array<long long, 3>
   record.add(&mass);
   record.add(&status, &status_extent);
   const long long shape_values[1] = {0};
-  mass_unit().call(record.data(), shape_values);
+  mass_unit(level).call(record.data(), shape_values);
   return mass;
 }
 

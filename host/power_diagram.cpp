@@ -283,7 +283,7 @@ template <class T>
 void compute_cells(PowerDiagram& out, const BspTree& tree, const std::vector<std::int32_t>& owner,
                    const PowerDiagramOptions& options, std::span<const double> positions, int threads) {
   const std::size_t n = tree.ids.size();
-  const CellEngineLibrary& engine = detail::cell_engine_library();
+  const CellEngineLibrary& engine = detail::cell_engine_library(out.isa);
   const engine::WeightedSeeds2 seeds = seed_set(tree);
   const StartSquare square = start_square(options, positions);
 
@@ -310,13 +310,16 @@ PowerDiagram power_diagram(std::span<const double> positions, std::span<const do
   detail::check_power_input(positions, weights, options);
   const std::size_t n = positions.size() / 2;
   PowerDiagram out;
+  out.isa = options.isa ? *options.isa : default_isa_level();
+  require_isa_level(out.isa);
   size_outputs(out, n);
   out.threads = options.threads > 0 ? options.threads : vorn::detail::configured_thread_count();
   if (n == 0) return out;
 
   const std::vector<double> zero_weights(weights.empty() ? n : 0, 0.0);
   const BspTree tree =
-      build_bsp_tree(BspUnit::weighted_2d, positions, weights.empty() ? zero_weights : weights, options.leaf_size);
+      build_bsp_tree(BspUnit::weighted_2d, positions, weights.empty() ? zero_weights : weights, options.leaf_size,
+                     out.isa);
   const std::vector<std::int32_t> owner = position_owners(tree);
   out.timings.tree = seconds_since(start);
   if (options.precision == CellPrecision::single_precision) {

@@ -6,31 +6,11 @@
 #include <stdexcept>
 #include <utility>
 
-#include "vorn/build_isa.hpp"
+#include "isa_selection.hpp"
 
 namespace vorn::host {
 
 namespace {
-
-bool cpu_has(std::string_view feature) {
-  __builtin_cpu_init();
-  // __builtin_cpu_supports needs literal names: every feature the build may list.
-#define VORN_FEATURE(name) \
-  if (feature == name) return __builtin_cpu_supports(name);
-  VORN_FEATURE("sse4.1")
-  VORN_FEATURE("avx")
-  VORN_FEATURE("avx2")
-  VORN_FEATURE("fma")
-  VORN_FEATURE("avx512f")
-  VORN_FEATURE("avx512vl")
-  VORN_FEATURE("avx512dq")
-  VORN_FEATURE("avx512bw")
-  VORN_FEATURE("bmi")
-  VORN_FEATURE("bmi2")
-  VORN_FEATURE("popcnt")
-#undef VORN_FEATURE
-  return false;
-}
 
 std::string loader_error() {
   const char* message = dlerror();
@@ -50,28 +30,20 @@ std::filesystem::path unit_directory() {
   return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "lib";
 }
 
-void require_cpu_support(std::string_view library) {
-  for (const auto& entry : build::library_isa) {
-    if (entry.library != library) continue;
-    std::string missing;
-    std::string_view rest = entry.features;
-    while (!rest.empty()) {
-      const auto space = rest.find(' ');
-      const auto feature = rest.substr(0, space);
-      if (!feature.empty() && !cpu_has(feature)) missing += (missing.empty() ? "" : ", ") + std::string(feature);
-      rest = space == std::string_view::npos ? std::string_view{} : rest.substr(space + 1);
-    }
-    if (!missing.empty()) {
-      throw std::runtime_error("lib" + std::string(library) + ".so was built for CPU features this CPU lacks: " +
-                               missing + " (rebuild with -DVORN_ISA=portable)");
-    }
-    return;
+std::filesystem::path library_path(std::string_view library, IsaLevel level, const std::filesystem::path& directory) {
+  IsaLevel const build_level = library_build_level(library, level);
+  build::LibraryBuild const* build = isa::build_for(library, static_cast<int>(build_level));
+  std::string const missing = isa::missing_features(build->features, isa::this_cpu_has);
+  if (!missing.empty()) {
+    throw std::runtime_error("the " + std::string(build->level) + " build of lib" + std::string(library) +
+                             ".so needs CPU features this CPU lacks: " + missing);
   }
+  return directory / "vorn" / std::string(build->level) / ("lib" + std::string(library) + ".so");
 }
 
-UnitLibrary::UnitLibrary(std::string_view library, std::string_view symbol, const std::filesystem::path& directory) {
-  require_cpu_support(library);
-  const auto path = directory / ("lib" + std::string(library) + ".so");
+UnitLibrary::UnitLibrary(std::string_view library, std::string_view symbol, IsaLevel level,
+                         const std::filesystem::path& directory) {
+  const auto path = library_path(library, level, directory);
   // RTLD_NODELETE: the unit, and with it libbrask_runtime, stays mapped after
   // dlclose. The runtime's pool threads live until the process ends and the
   // unit's queue handle is never released, so unmapping either would leave

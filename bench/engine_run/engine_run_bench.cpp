@@ -1,20 +1,29 @@
 // Cells per second of unit_cell_engine_2d: 10^6 seeds uniform in the unit
 // square with weights below 1e-8, the tree built once, one engine call per
 // seed from the unit box, on one thread and on every core (seeds split in
-// contiguous blocks). The raw baseline clips the box, in plain scalar code,
+// contiguous blocks), for every build of the library this CPU runs
+// (benchmarks named after the build's level, so that levels compare in one
+// run). The raw baseline clips the box, in plain scalar code,
 // by as many bisectors per cell as the engine's provider yields on average,
 // taken from the seed's tree neighbours: the cost of the cuts alone, without
 // the traversal. Counters per cell come from a counting build of the engine.
 #include <benchmark/benchmark.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "cell_work.hpp"
+#include "vorn/build_isa.hpp"
 #include "vorn/engine/cell_engine.hpp"
+#include "vorn/host/unit_library.hpp"
 
 namespace {
 
@@ -52,20 +61,36 @@ struct CellArrays {
   vorn::Local2<T> cell{};
 };
 
+// engine_run of one build of the library, for one cell type.
 template <class T>
-long long run_block(vorn::engine::WeightedSeeds2 const& seeds, long long first, long long last) {
+using EngineRun = int (*)(vorn::Local2<T>&, vorn::engine::WeightedSeeds2 const&, long long);
+
+template <class T>
+EngineRun<T> load_engine_run(std::string const& level) {
+  constexpr char run32[] = "_ZN4vorn6engine10engine_runINS_6Local2IfEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
+  constexpr char run64[] = "_ZN4vorn6engine10engine_runINS_6Local2IdEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
+  auto const path = vorn::host::unit_directory() / "vorn" / level / "libunit_cell_engine_2d.so";
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) throw std::runtime_error("cannot load " + path.string() + ": " + dlerror());
+  void* run = dlsym(handle, sizeof(T) == 4 ? run32 : run64);
+  if (run == nullptr) throw std::runtime_error(path.string() + ": engine_run not exported");
+  return reinterpret_cast<EngineRun<T>>(run);
+}
+
+template <class T>
+long long run_block(EngineRun<T> run, vorn::engine::WeightedSeeds2 const& seeds, long long first, long long last) {
   CellArrays<T> arrays;
   long long vertices = 0;
   for (long long s = first; s < last; ++s) {
     auto& cell = arrays.unit_box();
-    vorn::engine::engine_run(cell, seeds, s);
+    run(cell, seeds, s);
     vertices += cell.vertex_count;
   }
   return vertices;
 }
 
 template <class T>
-void BM_EngineCells(benchmark::State& state) {
+void BM_EngineCells(benchmark::State& state, EngineRun<T> run) {
   auto const& seeds = seed_tree().seeds();
   int const threads = static_cast<int>(state.range(0));
   for (auto _ : state) {
@@ -73,7 +98,7 @@ void BM_EngineCells(benchmark::State& state) {
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t) {
       pool.emplace_back([&, t] {
-        vertices[t] = run_block<T>(seeds, seed_count * t / threads, seed_count * (t + 1) / threads);
+        vertices[t] = run_block<T>(run, seeds, seed_count * t / threads, seed_count * (t + 1) / threads);
       });
     }
     for (auto& th : pool) th.join();
@@ -138,8 +163,31 @@ void BM_CellWork(benchmark::State& state) {
 
 int const cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
-BENCHMARK(BM_EngineCells<double>)->Arg(1)->Arg(cores)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_EngineCells<float>)->Arg(1)->Arg(cores)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+// One engine benchmark per cell type and per build of the library this CPU
+// runs; a build it cannot run is named on standard error.
+bool register_engine_builds() {
+  for (auto const& build : vorn::build::library_builds) {
+    if (build.library != "unit_cell_engine_2d") continue;
+    std::string const level(build.level);
+    try {
+      vorn::host::library_path(build.library, vorn::host::isa_level_named(level));
+      vorn::host::require_isa_level(vorn::host::isa_level_named(level));
+    } catch (std::exception const& e) {
+      std::fprintf(stderr, "engine_run_bench: skipping the %s build: %s\n", level.c_str(), e.what());
+      continue;
+    }
+    auto const cells = [&](char const* type, auto run) {
+      benchmark::RegisterBenchmark(("BM_EngineCells<" + std::string(type) + ">/" + level).c_str(),
+                                   [run](benchmark::State& state) { BM_EngineCells(state, run); })
+          ->Arg(1)->Arg(cores)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+    };
+    cells("double", load_engine_run<double>(level));
+    cells("float", load_engine_run<float>(level));
+  }
+  return true;
+}
+bool const engine_builds_registered = register_engine_builds();
+
 BENCHMARK(BM_RawClipBaseline<double>);
 BENCHMARK(BM_RawClipBaseline<float>);
 BENCHMARK(BM_CellWork<double>)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -25,7 +25,7 @@ vorn::testing::MassCall& image() {
 
 void image_mass_unit(benchmark::State& state) {
   static const vorn::host::UnitLibrary unit(vorn::units::unit_image_mass_3d.library,
-                                            vorn::units::unit_image_mass_3d.symbol, vorn::host::unit_directory());
+                                            vorn::units::unit_image_mass_3d.symbol);
   auto& call = image();
   for (auto _ : state) {
     call.run(unit);

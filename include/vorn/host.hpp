@@ -3,5 +3,6 @@
 
 #include "vorn/host/bsp_tree.hpp"
 #include "vorn/host/image_mass.hpp"
+#include "vorn/host/isa_level.hpp"
 #include "vorn/host/power_diagram.hpp"
 #include "vorn/host/unit_library.hpp"

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "vorn/host/unit_library.hpp"
+#include "vorn/build_isa.hpp"
 #include "vorn/unit_entries.hpp"
 
 namespace vorn {
@@ -30,16 +31,22 @@ std::set<std::string> exported_symbols(const std::filesystem::path& library, boo
   return symbols;
 }
 
-TEST(ExportedSymbols, EachUnitExportsOnlyItsEntry) {
+TEST(ExportedSymbols, EveryBuildOfEachUnitExportsOnlyItsEntry) {
   const std::regex entry_name("brask_body_[0-9a-f]{20}");
   ASSERT_GT(std::size(units::all), 0u);
   for (const auto& unit : units::all) {
-    const auto path = host::unit_directory() / ("lib" + std::string(unit.library) + ".so");
-    ASSERT_TRUE(std::filesystem::exists(path)) << path;
-    const auto symbols = exported_symbols(path, false);
-    ASSERT_EQ(symbols.size(), 1u) << unit.library;
-    EXPECT_EQ(*symbols.begin(), unit.symbol);
-    EXPECT_TRUE(std::regex_match(*symbols.begin(), entry_name)) << *symbols.begin();
+    int builds = 0;
+    for (const auto& build : build::library_builds) {
+      if (build.library != unit.library) continue;
+      ++builds;
+      const auto path = host::unit_directory() / "vorn" / std::string(build.level) / ("lib" + std::string(unit.library) + ".so");
+      ASSERT_TRUE(std::filesystem::exists(path)) << path;
+      const auto symbols = exported_symbols(path, false);
+      ASSERT_EQ(symbols.size(), 1u) << path;
+      EXPECT_EQ(*symbols.begin(), unit.symbol);
+      EXPECT_TRUE(std::regex_match(*symbols.begin(), entry_name)) << *symbols.begin();
+    }
+    EXPECT_GE(builds, 1) << unit.library << " has no build";
   }
 }
 

@@ -19,7 +19,7 @@ struct CellOps {
 };
 
 struct EngineBackend {
-  char const* lanes;  // lane helpers compiled in: "avx512" or "portable"
+  char const* lanes;  // lane helpers compiled in: "avx512", "avx2" or "portable"
   CellOps<float> f32;
   CellOps<double> f64;
 
@@ -37,4 +37,5 @@ struct EngineBackend {
 
 #define VORN_TEST_BACKEND_EXPORT __attribute__((visibility("default")))
 VORN_TEST_BACKEND_EXPORT vorn::test::EngineBackend const& engine_test_backend_avx512();
+VORN_TEST_BACKEND_EXPORT vorn::test::EngineBackend const& engine_test_backend_avx2();
 VORN_TEST_BACKEND_EXPORT vorn::test::EngineBackend const& engine_test_backend_portable();

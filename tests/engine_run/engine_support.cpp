@@ -18,7 +18,7 @@ std::string backend_unavailable() {
            " lanes (instruction set not enabled for the build)";
   }
   try {
-    host::require_cpu_support(VORN_TEST_ENGINE_LIBRARY);
+    host::require_isa_level(host::isa_level_named(VORN_TEST_ENGINE_LEVEL));
   } catch (std::exception const& e) {
     return e.what();
   }
@@ -29,9 +29,9 @@ namespace {
 constexpr char run32_symbol[] = "_ZN4vorn6engine10engine_runINS_6Local2IfEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
 constexpr char run64_symbol[] = "_ZN4vorn6engine10engine_runINS_6Local2IdEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
 
-EngineLibrary load_engine(std::string const& library) {
+EngineLibrary load_engine(std::string const& level) {
   EngineLibrary lib;
-  lib.path = (host::unit_directory() / ("lib" + library + ".so")).string();
+  lib.path = (host::unit_directory() / "vorn" / level / "libunit_cell_engine_2d.so").string();
   void* handle = dlopen(lib.path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) throw std::runtime_error("cannot load " + lib.path + ": " + dlerror());
   lib.run32 = reinterpret_cast<EngineLibrary::Run32>(dlsym(handle, run32_symbol));
@@ -42,12 +42,12 @@ EngineLibrary load_engine(std::string const& library) {
 }  // namespace
 
 EngineLibrary const& EngineLibrary::get() {
-  static EngineLibrary const lib = load_engine(VORN_TEST_ENGINE_LIBRARY);
+  static EngineLibrary const lib = load_engine(VORN_TEST_ENGINE_LEVEL);
   return lib;
 }
 
 EngineLibrary const& EngineLibrary::portable() {
-  static EngineLibrary const lib = load_engine("unit_cell_engine_2d_portable");
+  static EngineLibrary const lib = load_engine("x86-64");
   return lib;
 }
 

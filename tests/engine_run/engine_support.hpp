@@ -17,15 +17,16 @@
 
 namespace vorn::test {
 
-// "avx512" or "portable": the instruction set this program and the engine
-// library it loads were built for.
+// "avx512", "avx2" or "portable": the instruction set this program and the
+// engine library it loads were built for.
 char const* backend_name();
 
 // Empty when the backend can run here, else why not.
 std::string backend_unavailable();
 
-// The engine library of this backend, opened with dlopen and resolved by the
-// mangled names of the two engine_run instantiations.
+// The build of the engine library of this backend's level
+// (lib/vorn/<level>/), opened with dlopen and resolved by the mangled names of
+// the two engine_run instantiations.
 struct EngineLibrary {
   using Run32 = int (*)(Local2<float>&, engine::WeightedSeeds2 const&, long long);
   using Run64 = int (*)(Local2<double>&, engine::WeightedSeeds2 const&, long long);
@@ -33,7 +34,7 @@ struct EngineLibrary {
   Run64 run64 = nullptr;
 
   static EngineLibrary const& get();
-  // The portable build of the library, the reference for bit-identical cells.
+  // The x86-64 build of the library, the reference for bit-identical cells.
   static EngineLibrary const& portable();
   std::string path;
 

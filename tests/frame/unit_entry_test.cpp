@@ -14,7 +14,7 @@ namespace {
 
 host::UnitLibrary recorded_mass_unit() {
   return host::UnitLibrary(units::unit_image_mass_3d.library, units::unit_image_mass_3d.symbol,
-                           VORN_RECORDING_UNIT_DIR);
+                           host::IsaLevel::x86_64, VORN_RECORDING_UNIT_DIR);
 }
 
 TEST(UnitEntry, ClearsStatusThenOutputsThenLaunchesOneItem) {

@@ -16,8 +16,7 @@ namespace vorn {
 namespace {
 
 const host::UnitLibrary& mass_unit() {
-  static const host::UnitLibrary unit(units::unit_image_mass_3d.library, units::unit_image_mass_3d.symbol,
-                                      host::unit_directory());
+  static const host::UnitLibrary unit(units::unit_image_mass_3d.library, units::unit_image_mass_3d.symbol);
   return unit;
 }
 

@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "vorn/host/isa_level.hpp"
+
 namespace vorn::host {
 
 enum class BspUnit {
@@ -46,8 +48,9 @@ struct BspLevelBuffers {
 
 // One call of the unit's exported entry over `buffers`. The unit checks
 // nothing: node ranges must lie in [0, n) and be pairwise disjoint, the input
-// and output clouds distinct, and m, n·D and 2·D·m below 2^31.
-void run_bsp_level(BspUnit unit, const BspLevelBuffers& buffers);
+// and output clouds distinct, and m, n·D and 2·D·m below 2^31. `level`
+// chooses the unit's build (every build gives the same bits).
+void run_bsp_level(BspUnit unit, const BspLevelBuffers& buffers, IsaLevel level = default_isa_level());
 
 // A finished tree. The cloud is in tree order (every node's points contiguous,
 // a lower child's range right before its upper child's); ids[k] is the index
@@ -76,7 +79,7 @@ struct BspTree {
 // mismatched lengths, a non-finite coordinate or weight (naming the first
 // such point), or a cloud too large for the units' 32-bit work counts.
 BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::span<const double> weights,
-                       long long leaf_size);
+                       long long leaf_size, IsaLevel level = default_isa_level());
 
 // The size checks of build_bsp_tree alone: n points of `unit` with leaf_size
 // must keep n·D and every level's 2·D·m below 2^31.

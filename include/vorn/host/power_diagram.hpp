@@ -19,6 +19,8 @@
 #include <span>
 #include <vector>
 
+#include "vorn/host/isa_level.hpp"
+
 namespace vorn::host {
 
 // Neighbour markers of edges that no seed made.
@@ -41,6 +43,9 @@ struct PowerDiagramOptions {
   int threads = 0;           // concurrent engine calls; 0: $VORN_NUM_THREADS, else every hardware thread
   long long leaf_size = 16;  // at most this many seeds per BSP leaf (coincident seeds excepted)
   int initial_capacity = 32;  // vertex slots per cell at the start (4 to 2^24); enlarged on demand
+  // The library builds to run (every level gives the same bits); nullopt:
+  // default_isa_level(). A level this CPU cannot run is refused.
+  std::optional<IsaLevel> isa;
   // Called with (cells done, cell count) as the cell phase advances. Calls
   // come from the worker threads one at a time, never concurrently, with
   // non-decreasing counts.
@@ -79,6 +84,7 @@ struct PowerDiagram {
   std::vector<std::uint8_t> unbounded;          // n; 1 for an unbounded cell
   PowerDiagramTimings timings;
   int threads = 0;  // engine calls that ran concurrently
+  IsaLevel isa = IsaLevel::x86_64;  // the level whose builds computed it
 
   std::int64_t cell_count() const { return static_cast<std::int64_t>(areas.size()); }
   std::int64_t vertex_count(std::int64_t cell) const { return cell_begin[cell + 1] - cell_begin[cell]; }
@@ -91,8 +97,9 @@ struct PowerDiagram {
 // number of coordinates, a weight count other than n or 0, a non-finite
 // coordinate or weight (with the seed's index), n at or above 2^31, an empty,
 // inverted or non-finite domain box, a thread count outside 0 to 4096, a
-// leaf size below 1 or an initial capacity outside 4 to 2^24. Throws std::runtime_error when a
-// library cannot be loaded or this CPU lacks an instruction its build needs.
+// leaf size below 1 or an initial capacity outside 4 to 2^24, an unknown level in
+// $VORN_ISA_LEVEL. Throws std::runtime_error when a library cannot be loaded
+// or this CPU lacks a feature of the instruction-set level asked for.
 // Nothing is returned unless every cell is complete.
 PowerDiagram power_diagram(std::span<const double> positions, std::span<const double> weights,
                            const PowerDiagramOptions& options = {});

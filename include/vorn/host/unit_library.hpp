@@ -7,25 +7,33 @@
 #include <string_view>
 #include <vector>
 
+#include "vorn/host/isa_level.hpp"
+
 namespace vorn::host {
 
-// The directory the units are loaded from: $VORN_LIB_DIR when set, else the
-// directory that holds the library containing this code, else ../lib next to
-// the running program.
+// The library directory: $VORN_LIB_DIR when set, else the directory that
+// holds the library containing this code, else ../lib next to the running
+// program. The builds of the units and the engine lie in its subdirectories
+// vorn/<level>/.
 std::filesystem::path unit_directory();
 
-// Throws std::runtime_error naming every CPU feature that `library` was built
-// for and this CPU lacks, so that loading it cannot end in an illegal instruction.
-void require_cpu_support(std::string_view library);
+// The file of the build of `library` that a process at `level` loads (see
+// library_build_level), after checking that this CPU has every feature that
+// build was compiled for: throws std::runtime_error naming the missing ones,
+// so that loading it cannot end in an illegal instruction.
+// `directory` stands for unit_directory().
+std::filesystem::path library_path(std::string_view library, IsaLevel level,
+                                   const std::filesystem::path& directory = unit_directory());
 
 // A loaded kernel unit and its resolved entry brask_body_<hash>.
 class UnitLibrary {
  public:
   using Entry = int (*)(void* const* record, const long long* shape_values);
 
-  // Checks the CPU, dlopens lib<library>.so from `directory` and resolves `symbol`;
-  // throws std::runtime_error with the loader's message on failure.
-  UnitLibrary(std::string_view library, std::string_view symbol, const std::filesystem::path& directory);
+  // Checks the CPU, dlopens library_path(library, level, directory) and
+  // resolves `symbol`; throws std::runtime_error with the loader's message on failure.
+  UnitLibrary(std::string_view library, std::string_view symbol, IsaLevel level = default_isa_level(),
+              const std::filesystem::path& directory = unit_directory());
   ~UnitLibrary();
   UnitLibrary(const UnitLibrary&) = delete;
   UnitLibrary& operator=(const UnitLibrary&) = delete;
