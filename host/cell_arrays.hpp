@@ -50,14 +50,17 @@ class CellArrays {
     cell_.edge_lines_valid = false;
   }
 
-  // Runs the engine for `seed` (tree order) until it finishes, doubling the
-  // arrays whenever it runs out of slots; each further call resumes from the
-  // polygon cut so far, which still contains the final cell. `max_capacity`
-  // bounds the growth: a convex cell of n seeds in a box has at most n + 4
-  // vertices, so needing more means the engine is not converging.
+  // The cell of `seed` (tree order) from `square`. Whenever the engine runs
+  // out of slots the arrays are doubled and the cell starts again from the
+  // square: resuming from the polygon cut so far would cut it again with
+  // planes it already holds, so the cell's last bits would depend on the
+  // capacity this thread's arrays happen to have. `max_capacity` bounds the
+  // growth: a convex cell of n seeds in a box has at most n + 4 vertices, so
+  // needing more means the engine is not converging.
   void run(const CellEngineLibrary& engine, const engine::WeightedSeeds2& seeds, long long seed,
-           int max_capacity) {
+           const StartSquare& square, int max_capacity) {
     for (;;) {
+      start(square);
       const int result = engine.run(cell_, seeds, seed);
       if (result == 0) return;
       if (result != 3) {
@@ -73,8 +76,8 @@ class CellArrays {
   }
 
  private:
-  // New arrays of `capacity` slots keeping the polygon and its edge lines;
-  // the scratch arrays need no copy.
+  // New arrays of `capacity` slots; the cell starts again, so nothing in
+  // them needs keeping.
   void enlarge(int capacity) {
     for (auto* a : {&xs_, &ys_, &nx_, &ny_, &offset_, &dists_, &gdx_, &gdy_}) a->resize(capacity);
     ids_.resize(capacity);

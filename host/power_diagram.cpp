@@ -201,12 +201,13 @@ void run_chunk(const CellJob& job, CellArrays<T>& arrays, std::size_t chunk, int
   const std::size_t begin = chunk * chunk_seeds;
   const std::size_t end = std::min(n, begin + chunk_seeds);
   for (std::size_t t = begin; t < end; ++t) {
-    arrays.start(job.square.around(job.tree.positions[2 * t], job.tree.positions[2 * t + 1]));
+    const StartSquare square = job.square.around(job.tree.positions[2 * t], job.tree.positions[2 * t + 1]);
     // A seed that does not own its position keeps the empty cell: the owner
     // is at least as heavy, so its bisector leaves nothing.
     if (job.owner[t] == static_cast<std::int32_t>(t)) {
-      arrays.run(job.engine, job.seeds, static_cast<long long>(t), max_capacity);
+      arrays.run(job.engine, job.seeds, static_cast<long long>(t), square, max_capacity);
     } else {
+      arrays.start(square);
       arrays.cell().vertex_count = 0;
     }
     record_cell(job, arrays.cell(), t, chunk);
