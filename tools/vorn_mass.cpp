@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "build_level.hpp"
 #include "npy.hpp"
 #include "tool_error.hpp"
 #include "vorn/host/image_mass.hpp"
@@ -123,6 +124,7 @@ vorn::tools::NpyArray read_image(const std::string& path) {
 }
 
 int run(const MassOptions& o) {
+  const vorn::host::IsaLevel level = vorn::tools::chosen_isa_level();
   std::vector<double> values;
   std::array<long long, 3> extents{o.size, o.size, o.size};
   std::array<double, 9> axes = o.axes;
@@ -136,10 +138,11 @@ int run(const MassOptions& o) {
     axes = {h, 0, 0, 0.25 * h, h, 0, 0, 0, h};  // sheared: volume is unchanged
   }
   const auto start = std::chrono::steady_clock::now();
-  const double mass = vorn::host::image_mass(values, extents, axes);
+  const double mass = vorn::host::image_mass(values, extents, axes, level);
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-  std::printf("image %lld x %lld x %lld, %s\nmass %.17g\ntime %.3f ms\n", extents[0], extents[1], extents[2],
-              o.image ? o.image->c_str() : "sheared unit cube", mass, took.count());
+  std::printf("image %lld x %lld x %lld, %s\nmass %.17g\ntime %.3f ms\nbuild %s\n", extents[0], extents[1],
+              extents[2], o.image ? o.image->c_str() : "sheared unit cube", mass, took.count(),
+              vorn::tools::build_summary(level, {{"unit_image_mass_3d", "image mass unit"}}).c_str());
   return 0;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "atomic_file.hpp"
+#include "build_level.hpp"
 #include "diagram_writers.hpp"
 #include "power_options.hpp"
 #include "seed_input.hpp"
@@ -151,6 +152,9 @@ void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, do
   std::printf("cells        %s precision, %d threads, leaf size %lld\n",
               o.precision == host::CellPrecision::single_precision ? "single" : "double", d.threads, o.leaf_size);
   std::printf("empty cells  %lld\n", empty);
+  std::printf("build        %s\n",
+              tools::build_summary(d.isa, {{"unit_cell_engine_2d", "cell engine"}, {"unit_bsp_level_2d_weighted", "BSP unit"}})
+                  .c_str());
   std::printf("time         read %.1f ms, tree %.1f ms, cells %.1f ms, assemble %.1f ms, write %.1f ms\n",
               1e3 * read_seconds, 1e3 * d.timings.tree, 1e3 * d.timings.cells, 1e3 * d.timings.assemble,
               1e3 * write_seconds);
@@ -162,6 +166,7 @@ void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, do
 }
 
 int run(const tools::PowerOptions& o) {
+  const host::IsaLevel level = tools::chosen_isa_level();
   Outputs outputs = open_outputs(o);
   auto start = Clock::now();
   const tools::SeedTable seeds = o.input ? tools::read_seeds(*o.input) : generated_seeds(o.seed_count, o.rng_seed);
@@ -176,6 +181,7 @@ int run(const tools::PowerOptions& o) {
   options.precision = o.precision;
   options.threads = o.threads;
   options.leaf_size = o.leaf_size;
+  options.isa = level;
   ProgressBar bar;
   options.progress = [&bar](long long done, long long total) { bar(done, total); };
   host::PowerDiagram diagram;

@@ -1,6 +1,7 @@
 # cmake -P script: install BUILD_DIR into WORK_DIR/prefix, configure and build
 # CONSUMER_SOURCE against it, then run the consumer and the installed
-# vorn-power from the prefix, away from the build tree.
+# vorn-power from the prefix, away from the build tree. BUILDS lists every
+# library build as <level>/lib<name>.so, separated by commas; each must be installed.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT status EQUAL 0)
@@ -18,6 +19,16 @@ run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/build -DCMAKE_PREFIX_P
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${WORK_DIR}/build/consumer)
 message(STATUS "${last_output}")
+string(REPLACE "," ";" BUILDS "${BUILDS}")
+foreach(build IN LISTS BUILDS)
+  if(NOT EXISTS ${prefix}/lib/vorn/${build})
+    message(FATAL_ERROR "lib/vorn/${build} is not installed")
+  endif()
+endforeach()
+run(${CMAKE_COMMAND} -E env VORN_ISA_LEVEL=x86-64 ${WORK_DIR}/build/consumer)
+if(NOT last_output MATCHES "level x86-64, cell engine [^\n]*/lib/vorn/x86-64/libunit_cell_engine_2d.so")
+  message(FATAL_ERROR "with VORN_ISA_LEVEL=x86-64 the consumer did not load the x86-64 engine:\n${last_output}")
+endif()
 run(${prefix}/bin/vorn-power --seeds 500 --no-svg)
 if(NOT last_output MATCHES "seeds +500")
   message(FATAL_ERROR "installed vorn-power printed no summary:\n${last_output}")

@@ -20,9 +20,11 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs `program` with `args` in `dir`, capturing its output streams.
-Outcome run(const char* program, const test::ScratchDir& dir, const std::string& args) {
-  const std::string command = "cd '" + dir.path().string() + "' && '" + program + "' " + args + " > .stdout 2> .stderr";
+// Runs `program` with `args` in `dir`, with the environment assignments
+// `env` ("NAME=value ..."), capturing its output streams.
+Outcome run(const char* program, const test::ScratchDir& dir, const std::string& args, const std::string& env = "") {
+  const std::string command =
+      "cd '" + dir.path().string() + "' && " + env + " '" + program + "' " + args + " > .stdout 2> .stderr";
   const int raw = std::system(command.c_str());
   Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::read_text(dir / ".stdout"), test::read_text(dir / ".stderr")};
   std::filesystem::remove(dir / ".stdout");
@@ -30,7 +32,9 @@ Outcome run(const char* program, const test::ScratchDir& dir, const std::string&
   return r;
 }
 
-Outcome power(const test::ScratchDir& dir, const std::string& args) { return run(VORN_POWER_PROGRAM, dir, args); }
+Outcome power(const test::ScratchDir& dir, const std::string& args, const std::string& env = "") {
+  return run(VORN_POWER_PROGRAM, dir, args, env);
+}
 Outcome mass(const test::ScratchDir& dir, const std::string& args) { return run(VORN_MASS_PROGRAM, dir, args); }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -135,6 +139,27 @@ TEST(VornPower, DefaultRunWritesThePictureOfGeneratedSeeds) {
   EXPECT_TRUE(svg.ends_with("</svg>\n"));
   EXPECT_TRUE(contains(svg, "<polygon points="));
   EXPECT_EQ(r.err, "");  // no progress bar: standard error is not a terminal
+}
+
+TEST(VornPower, SummaryNamesTheLevelAndEveryLevelWritesTheSameCells) {
+  test::ScratchDir dir;
+  const Outcome best = power(dir, "--seeds 3000 --unbounded --no-svg --output best.csv", "VORN_ISA_LEVEL=");
+  ASSERT_EQ(best.status, 0) << best.err;
+  EXPECT_TRUE(contains(best.out, "(the highest level this CPU runs): cell engine ")) << best.out;
+  const Outcome portable = power(dir, "--seeds 3000 --unbounded --no-svg --output x86.csv", "VORN_ISA_LEVEL=x86-64");
+  ASSERT_EQ(portable.status, 0) << portable.err;
+  EXPECT_TRUE(contains(portable.out, "build        x86-64 (set by VORN_ISA_LEVEL; this CPU runs "));
+  EXPECT_TRUE(contains(portable.out, "): cell engine x86-64, BSP unit x86-64\n")) << portable.out;
+  EXPECT_EQ(test::read_text(dir / "best.csv"), test::read_text(dir / "x86.csv"));
+}
+
+TEST(VornPower, UnknownLevelInTheEnvironmentExitsTwo) {
+  test::ScratchDir dir;
+  const Outcome r = power(dir, "--seeds 100", "VORN_ISA_LEVEL=sse2");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "vorn-power: error: VORN_ISA_LEVEL: unknown instruction-set level 'sse2' (levels: x86-64, avx2, "
+                   "avx512)\n");
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{});
 }
 
 // ---- Errors -------------------------------------------------------------------

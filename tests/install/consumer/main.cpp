@@ -28,6 +28,21 @@ int main() {
     std::fprintf(stderr, "mass %.17g, expected 1\n", mass);
     return 1;
   }
-  std::printf("consumer: 4 cells of area 0.25, mass 1 (%zu units)\n", std::size(vorn::units::all));
+  // Every installed build of every library lies where the loader looks.
+  for (const auto& build : vorn::build::library_builds) {
+    const auto level = vorn::host::isa_level_named(build.level);
+    try {
+      vorn::host::require_isa_level(level);
+    } catch (const std::exception&) {
+      continue;  // a build this CPU cannot run is not loaded
+    }
+    if (vorn::host::library_path(build.library, level).parent_path().filename() != build.level) {
+      std::fprintf(stderr, "the %s build of %s is not loaded at its level\n", build.level.data(), build.library.data());
+      return 1;
+    }
+  }
+  std::printf("consumer: 4 cells of area 0.25, mass 1 (%zu units), level %s, cell engine %s\n",
+              std::size(vorn::units::all), vorn::host::isa_level_name(d.isa).data(),
+              vorn::host::library_path("unit_cell_engine_2d", d.isa).string().c_str());
   return 0;
 }
