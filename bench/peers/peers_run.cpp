@@ -157,7 +157,8 @@ int run(const Options& o) {
     time_trees(o, set, s);
   }
   print_best(o, s);
-  std::printf(" others_cpu=%.3f", others.share());
+  std::printf(" others_cpu=%.3f level=%s engine_build=%s", others.share(), vh::isa_level_name(diagram.isa).data(),
+              vh::isa_level_name(vh::library_build_level("unit_cell_engine_2d", diagram.isa)).data());
   int status = 0;
   if (o.check) {
     vb::CheckTolerances tolerances;
