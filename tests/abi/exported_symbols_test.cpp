@@ -50,6 +50,22 @@ TEST(ExportedSymbols, EveryBuildOfEachUnitExportsOnlyItsEntry) {
   }
 }
 
+// Read from the files, so the builds this CPU cannot run are checked too.
+TEST(ExportedSymbols, EveryBuildOfTheCellEngineExportsOnlyTheTwoEngineRuns) {
+  int builds = 0;
+  for (const auto& build : build::library_builds) {
+    if (build.library != "unit_cell_engine_2d") continue;
+    ++builds;
+    const auto path = host::unit_directory() / "vorn" / std::string(build.level) / "libunit_cell_engine_2d.so";
+    EXPECT_EQ(exported_symbols(path, false),
+              (std::set<std::string>{
+                  "_ZN4vorn6engine10engine_runINS_6Local2IdEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x",
+                  "_ZN4vorn6engine10engine_runINS_6Local2IfEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x"}))
+        << path;
+  }
+  EXPECT_GE(builds, 1);
+}
+
 TEST(ExportedSymbols, RuntimeExportsThePoolInterface) {
   const auto symbols = exported_symbols(host::unit_directory() / "libbrask_runtime.so", true);
   EXPECT_EQ(symbols, (std::set<std::string>{"vorn::cpu_thread_pool()",
