@@ -12,6 +12,7 @@
 #include "vorn/engine/local2.hpp"
 #include "signed_values.hpp"
 #include "slots.hpp"
+#include "vorn/fused_multiply_add.hpp"
 
 namespace vorn::detail {
 
@@ -136,7 +137,7 @@ SlotRecord<T> point_a(Local2<T> const& cell, Plane<T, 2> const& plane, RunEnds r
   int const c = r.first;
   int const V = r.before;
   T const t = v[V] / (v[V] - v[c]);
-  return {std::fma(cell.xs[c] - cell.xs[V], t, cell.xs[V]), std::fma(cell.ys[c] - cell.ys[V], t, cell.ys[V]),
+  return {fused_multiply_add(cell.xs[c] - cell.xs[V], t, cell.xs[V]), fused_multiply_add(cell.ys[c] - cell.ys[V], t, cell.ys[V]),
           plane.cut_id, plane.normal[0], plane.normal[1], plane.offset};
 }
 
@@ -147,8 +148,8 @@ SlotRecord<T> point_b(Local2<T> const& cell, RunEnds r) {
   int const X = r.last;
   int const E = r.after;
   T const t = v[E] / (v[E] - v[X]);
-  SlotRecord<T> b{std::fma(cell.xs[X] - cell.xs[E], t, cell.xs[E]),
-                  std::fma(cell.ys[X] - cell.ys[E], t, cell.ys[E]), cell.cut_ids[X], T(0), T(0), T(0)};
+  SlotRecord<T> b{fused_multiply_add(cell.xs[X] - cell.xs[E], t, cell.xs[E]),
+                  fused_multiply_add(cell.ys[X] - cell.ys[E], t, cell.ys[E]), cell.cut_ids[X], T(0), T(0), T(0)};
   if constexpr (carry_lines) {
     b.nx = cell.edge_nx[X];
     b.ny = cell.edge_ny[X];

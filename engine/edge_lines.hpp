@@ -8,6 +8,7 @@
 
 #include "simd/lanes.hpp"
 #include "slots.hpp"
+#include "vorn/fused_multiply_add.hpp"
 
 namespace vorn::detail {
 
@@ -23,7 +24,7 @@ void edge_lines_scalar_range(int begin, int n, T const* xs, T const* ys, T* nx, 
     int const j = i + 1 == n ? 0 : i + 1;
     nx[i] = ys[j] - ys[i];
     ny[i] = xs[i] - xs[j];
-    offset[i] = std::fma(nx[i], xs[i], ny[i] * ys[i]);
+    offset[i] = fused_multiply_add(nx[i], xs[i], ny[i] * ys[i]);
   }
 }
 

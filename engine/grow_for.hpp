@@ -8,6 +8,7 @@
 
 #include "edge_lines.hpp"
 #include "vorn/engine/local2.hpp"
+#include "vorn/fused_multiply_add.hpp"
 
 namespace vorn::detail {
 
@@ -30,10 +31,10 @@ void growth_directions(Local2<T>& cell) {
     T dx = T(0);
     T dy = T(0);
     if (fp != T(0) || fj != T(0)) {
-      T const det = std::fma(cell.edge_nx[p], cell.edge_ny[j], -(cell.edge_ny[p] * cell.edge_nx[j]));
+      T const det = fused_multiply_add(cell.edge_nx[p], cell.edge_ny[j], -(cell.edge_ny[p] * cell.edge_nx[j]));
       if (det != T(0)) {  // a NaN det falls through and yields NaN directions
-        dx = std::fma(fp, cell.edge_ny[j], -(cell.edge_ny[p] * fj)) / det;
-        dy = std::fma(fj, cell.edge_nx[p], -(cell.edge_nx[j] * fp)) / det;
+        dx = fused_multiply_add(fp, cell.edge_ny[j], -(cell.edge_ny[p] * fj)) / det;
+        dy = fused_multiply_add(fj, cell.edge_nx[p], -(cell.edge_nx[j] * fp)) / det;
       }
     }
     cell.grow_dx[j] = dx;
@@ -53,13 +54,13 @@ std::optional<T> farthest_crossing(Local2<T> const& cell, Plane<T, 2> const& pla
   for (int j = 0; j < cell.vertex_count; ++j) {
     T const dx = cell.grow_dx[j];
     T const dy = cell.grow_dy[j];
-    T const q = std::fma(dx, dx, dy * dy);
+    T const q = fused_multiply_add(dx, dx, dy * dy);
     if (q == T(0)) continue;
-    T const l = std::fma(a, dx, b * dy);
+    T const l = fused_multiply_add(a, dx, b * dy);
     if (eps * std::sqrt(q) >= std::fabs(l)) continue;  // NaN does not skip
-    T const px = std::fma(dx, s, cell.xs[j]);
-    T const py = std::fma(dy, s, cell.ys[j]);
-    T const t = -(std::fma(a, px, b * py) - plane.offset) / l;
+    T const px = fused_multiply_add(dx, s, cell.xs[j]);
+    T const py = fused_multiply_add(dy, s, cell.ys[j]);
+    T const t = -(fused_multiply_add(a, px, b * py) - plane.offset) / l;
     if (t >= T(0)) {  // NaN t never counts
       found = true;
       if (t > h) h = t;
@@ -76,12 +77,12 @@ template <class T>
 std::optional<T> total_growth(Local2<T> const& cell, Plane<T, 2> const& plane) {
   T const a = plane.normal[0];
   T const b = plane.normal[1];
-  T const eps = std::sqrt(std::fma(a, a, b * b)) * Local2<T>::parallel_tolerance;
+  T const eps = std::sqrt(fused_multiply_add(a, a, b * b)) * Local2<T>::parallel_tolerance;
   T s = T(0);
   for (int pass = 0; pass < 4; ++pass) {
     std::optional<T> const h = farthest_crossing(cell, plane, eps, s);
     if (!h) return pass == 0 ? std::nullopt : std::optional<T>(s);
-    s = s + std::fma(*h + T(1), Local2<T>::growth_margin, *h);
+    s = s + fused_multiply_add(*h + T(1), Local2<T>::growth_margin, *h);
   }
   return s;
 }
@@ -91,8 +92,8 @@ template <class T>
 void apply_growth(Local2<T>& cell, T s) {
   for (int i = 0; i < cell.vertex_count; ++i) {
     if (cell.cut_ids[i] == infinite_cut_id) cell.edge_offset[i] = s + cell.edge_offset[i];
-    cell.xs[i] = std::fma(cell.grow_dx[i], s, cell.xs[i]);
-    cell.ys[i] = std::fma(cell.grow_dy[i], s, cell.ys[i]);
+    cell.xs[i] = fused_multiply_add(cell.grow_dx[i], s, cell.xs[i]);
+    cell.ys[i] = fused_multiply_add(cell.grow_dy[i], s, cell.ys[i]);
   }
 }
 

@@ -18,6 +18,7 @@
 #include "engine_counters.hpp"
 #include "prune_bound.hpp"
 #include "vorn/engine/bsp_seeds.hpp"
+#include "vorn/fused_multiply_add.hpp"
 
 namespace vorn {
 
@@ -164,7 +165,7 @@ struct ProviderBsp<engine::BspSeeds<double, long long, 2, true, false>, T, 2, tr
     auto const& box = seeds->node_box;
     double const dx = std::max(std::max(seed_x - box(node, 1, 0), box(node, 0, 0) - seed_x), 0.0);
     double const dy = std::max(std::max(seed_y - box(node, 1, 1), box(node, 0, 1) - seed_y), 0.0);
-    return std::fma(dy, dy, dx * dx);
+    return fused_multiply_add(dy, dy, dx * dx);
   }
 
   [[gnu::always_inline]] detail::PruneBound<T> prune_bound(std::int64_t node) const {

@@ -8,12 +8,13 @@
 #include "vorn/engine/local2.hpp"
 #include "simd/lanes.hpp"
 #include "slots.hpp"
+#include "vorn/fused_multiply_add.hpp"
 
 namespace vorn::detail {
 
 template <class T>
 inline T signed_value(Plane<T, 2> const& plane, T x, T y) {
-  return std::fma(plane.normal[0], x, plane.normal[1] * y) - plane.offset;
+  return fused_multiply_add(plane.normal[0], x, plane.normal[1] * y) - plane.offset;
 }
 
 // Reference order: each iteration reads the plane and vertex i before storing

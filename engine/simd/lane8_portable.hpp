@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "vorn/fused_multiply_add.hpp"
+
 namespace vorn::lane8::portable {
 
 inline constexpr char name[] = "portable";
@@ -82,12 +84,12 @@ inline Vec<T> div(Vec<T> const& a, Vec<T> const& b) {
 // a·b + c with one rounding.
 template <class T>
 inline Vec<T> fma(Vec<T> const& a, Vec<T> const& b, Vec<T> const& c) {
-  return map<T>([&](int l) { return std::fma(a.v[l], b.v[l], c.v[l]); });
+  return map<T>([&](int l) { return fused_multiply_add(a.v[l], b.v[l], c.v[l]); });
 }
 // a·b − c with one rounding.
 template <class T>
 inline Vec<T> fms(Vec<T> const& a, Vec<T> const& b, Vec<T> const& c) {
-  return map<T>([&](int l) { return std::fma(a.v[l], b.v[l], -c.v[l]); });
+  return map<T>([&](int l) { return fused_multiply_add(a.v[l], b.v[l], -c.v[l]); });
 }
 // As the x86 instructions: the second operand when the compare is false,
 // which covers NaN and equal zeros of either sign.

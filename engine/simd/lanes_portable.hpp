@@ -1,9 +1,12 @@
 // Portable twin of lanes_avx512.hpp: the same operations on plain arrays.
-// std::fma is the correctly rounded fused multiply-add whatever the target.
+// fused_multiply_add is the correctly rounded fused multiply-add whatever the
+// target.
 #pragma once
 
 #include <array>
 #include <cmath>
+
+#include "vorn/fused_multiply_add.hpp"
 
 namespace vorn::simd {
 
@@ -53,7 +56,7 @@ inline Vec<T> mul(Vec<T> const& a, Vec<T> const& b) {
 template <class T>
 inline Vec<T> fma(Vec<T> const& a, Vec<T> const& b, Vec<T> const& c) {
   Vec<T> r;
-  for (int l = 0; l < lanes<T>; ++l) r.v[l] = std::fma(a.v[l], b.v[l], c.v[l]);
+  for (int l = 0; l < lanes<T>; ++l) r.v[l] = fused_multiply_add(a.v[l], b.v[l], c.v[l]);
   return r;
 }
 

@@ -6,13 +6,15 @@
 // then the largest residual under the chosen slope plus a relative margin, so
 // w_k <= g·x_k + W holds for every point of the node in absolute coordinates.
 //
-// Every operation below is rounded in the written order; std::fma marks the
+// Every operation below is rounded in the written order; fused_multiply_add marks the
 // only fused operations (sums of products, g·x_k accumulated from 0, and the
 // final margin).
 #pragma once
 
 #include <cmath>
 #include <utility>
+
+#include "vorn/fused_multiply_add.hpp"
 
 namespace vorn {
 
@@ -56,11 +58,11 @@ bool least_squares_slope(const Positions& p, const Weights& w, long long begin, 
   double sxx = 0.0, sxy = 0.0, syy = 0.0, sxw = 0.0, syw = 0.0;
   for (long long k = begin; k < end; ++k) {
     const double dx = p(k, 0) - mx, dy = p(k, 1) - my, dw = w(k) - mw;
-    sxx = std::fma(dx, dx, sxx);
-    sxy = std::fma(dx, dy, sxy);
-    syy = std::fma(dy, dy, syy);
-    sxw = std::fma(dx, dw, sxw);
-    syw = std::fma(dy, dw, syw);
+    sxx = fused_multiply_add(dx, dx, sxx);
+    sxy = fused_multiply_add(dx, dy, sxy);
+    syy = fused_multiply_add(dy, dy, syy);
+    sxw = fused_multiply_add(dx, dw, sxw);
+    syw = fused_multiply_add(dy, dw, syw);
   }
   double r0[3] = {sxx, sxy, sxw};
   double r1[3] = {sxy, syy, syw};
@@ -97,7 +99,7 @@ struct FitPass {
 template <class Positions, class Weights>
 FitPass fit_pass(const Positions& p, const Weights& w, long long begin, long long end, const Slope& g) {
   const auto residual = [&](long long k) { return (w(k) - g.a * p(k, 0)) - g.b * p(k, 1); };
-  const auto plane = [&](long long k) { return std::fma(g.b, p(k, 1), std::fma(g.a, p(k, 0), 0.0)); };
+  const auto plane = [&](long long k) { return fused_multiply_add(g.b, p(k, 1), fused_multiply_add(g.a, p(k, 0), 0.0)); };
   FitPass r{residual(begin), residual(begin), {0.0, w(begin) - plane(begin)}};
   for (long long k = begin; k < end; ++k) {
     const double e = residual(k);
@@ -148,7 +150,7 @@ void weight_majorant_from_stats(const MajorantStats& s, const Positions& positio
   }
   gradient(0) = g.a;
   gradient(1) = g.b;
-  offset() = std::fma(1.0e-6, bound.f + (wr + std::fabs(bound.t)), bound.t);
+  offset() = fused_multiply_add(1.0e-6, bound.f + (wr + std::fabs(bound.t)), bound.t);
 }
 
 }  // namespace detail

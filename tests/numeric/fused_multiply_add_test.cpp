@@ -1,0 +1,102 @@
+// The fused multiply-add built from exact pieces against std::fma, bit for
+// bit: random operands over every exponent the range check admits and
+// beyond it, the cases where rounding is hardest (a·b + c nearly cancelling,
+// exact halfway points, results at a power of two), and every special value.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+
+#include "vorn/fused_multiply_add.hpp"
+
+namespace vorn {
+namespace {
+
+template <class T>
+using Bits = std::conditional_t<sizeof(T) == 8, std::uint64_t, std::uint32_t>;
+
+template <class T>
+::testing::AssertionResult same_as_std_fma(T a, T b, T c) {
+  T const want = std::fma(a, b, c), got = detail::fma_emulation::emulated_fma(a, b, c);
+  if (std::isnan(want) && std::isnan(got)) return ::testing::AssertionSuccess();
+  if (std::bit_cast<Bits<T>>(want) == std::bit_cast<Bits<T>>(got)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << std::hexfloat << "fma(" << a << ", " << b << ", " << c << "): std::fma "
+                                       << want << ", emulated " << got;
+}
+
+// A random value with a random sign, significand and exponent in [lo, hi].
+template <class T>
+T random_value(std::mt19937_64& rng, int lo, int hi) {
+  std::uniform_real_distribution<T> m(T(1), T(2));
+  std::uniform_int_distribution<int> e(lo, hi);
+  T const x = std::ldexp(m(rng), e(rng));
+  return rng() & 1 ? -x : x;
+}
+
+template <class T>
+void check_random(int exponent_lo, int exponent_hi, int rounds, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  for (int r = 0; r < rounds; ++r) {
+    T const a = random_value<T>(rng, exponent_lo, exponent_hi);
+    T const b = random_value<T>(rng, exponent_lo, exponent_hi);
+    T c = random_value<T>(rng, exponent_lo, exponent_hi);
+    switch (r % 4) {
+      case 0: break;
+      case 1: c = -(a * b); break;                                    // near cancellation: the error term decides
+      case 2: c = -(a * b) * (T(1) + std::numeric_limits<T>::epsilon() * T(rng() % 7)); break;
+      case 3: c = std::ldexp(c, -std::numeric_limits<T>::digits - int(rng() % 8)) * (a * b) / c; break;
+    }
+    ASSERT_TRUE(same_as_std_fma(a, b, c));
+  }
+}
+
+TEST(FusedMultiplyAdd, DoubleMatchesStdFmaOverTheEmulatedRange) { check_random<double>(-450, 450, 2'000'000, 1); }
+TEST(FusedMultiplyAdd, DoubleMatchesStdFmaNearUnitScale) { check_random<double>(-40, 40, 2'000'000, 2); }
+TEST(FusedMultiplyAdd, DoubleMatchesStdFmaOutsideTheEmulatedRange) { check_random<double>(-1074, 1023, 500'000, 3); }
+TEST(FusedMultiplyAdd, FloatMatchesStdFmaAtEveryExponent) { check_random<float>(-149, 127, 2'000'000, 4); }
+
+// Products with few significant bits meet the addend exactly halfway between
+// two representable results, where only the tie-to-even rule decides.
+template <class T>
+void check_halfway(unsigned seed) {
+  std::mt19937_64 rng(seed);
+  int const p = std::numeric_limits<T>::digits;
+  for (int r = 0; r < 200'000; ++r) {
+    T const a = T(1) + std::ldexp(T(rng() % 1024), -10);
+    T const b = T(1) + std::ldexp(T(rng() % 1024), -10);
+    T const big = std::ldexp(T(1 + rng() % 3), int(rng() % 20));
+    for (int shift = p - 2; shift <= p + 22; ++shift) {
+      T const c = big * std::ldexp(T(1), shift - p) * (rng() & 1 ? T(1) : T(-1));
+      ASSERT_TRUE(same_as_std_fma(a, b, c));
+      ASSERT_TRUE(same_as_std_fma(c, b, a));
+      ASSERT_TRUE(same_as_std_fma(-a, b, c));
+    }
+  }
+}
+
+TEST(FusedMultiplyAdd, DoubleHalfwayCasesRoundToEven) { check_halfway<double>(5); }
+TEST(FusedMultiplyAdd, FloatHalfwayCasesRoundToEven) { check_halfway<float>(6); }
+
+template <class T>
+void check_specials() {
+  using L = std::numeric_limits<T>;
+  T const values[] = {T(0),         -T(0),          T(1),          -T(1),         T(0.5),       L::min(),
+                      -L::min(),    L::denorm_min(), -L::denorm_min(), L::max(),     -L::max(),    L::epsilon(),
+                      L::infinity(), -L::infinity(), L::quiet_NaN(), T(3),          std::sqrt(T(2))};
+  for (T a : values) {
+    for (T b : values) {
+      for (T c : values) ASSERT_TRUE(same_as_std_fma(a, b, c));
+    }
+  }
+}
+
+TEST(FusedMultiplyAdd, ZerosInfinitiesNanAndExtremesFollowIeee) {
+  check_specials<double>();
+  check_specials<float>();
+}
+
+}  // namespace
+}  // namespace vorn
