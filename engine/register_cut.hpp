@@ -38,7 +38,7 @@ struct RunBounds {
   return {outside & ~before_outside, outside & ~after_outside};
 }
 
-// A in lane 0 and B in lane 1 (the other lanes repeat lane 0's arithmetic):
+// A in the even lanes and B in the odd ones (only lanes 0 and 1 are used):
 // each interpolated from its inside end, t = J_in / (J_in - J_out).
 template <class V>
 struct CutPoints {

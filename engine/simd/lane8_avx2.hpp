@@ -137,8 +137,16 @@ inline Index rotation_then_pair(int first, int n, int keep) {
   __m256i const second = _mm256_add_epi32(j, _mm256_set1_epi32(8 - keep));
   return make_index(_mm256_blendv_epi8(k, second, tail));
 }
-// Lane 0 takes lane a, lane 1 lane b, the others lane 0.
-inline Index pair(int a, int b) { return make_index(_mm256_setr_epi32(a, b, 0, 0, 0, 0, 0, 0)); }
+// Even lanes take lane a, odd lanes lane b: both four-lane halves are the
+// same, so a permute by it computes one half and repeats it.
+struct PairIndex {
+  __m256i i32;
+  __m256i d;  // the pair indices of either half, as in Index::d_lo
+};
+inline PairIndex pair(int a, int b) {
+  __m256i const i32 = _mm256_setr_epi32(a, b, a, b, a, b, a, b);
+  return {i32, _mm256_setr_epi32(2 * a, 2 * a + 1, 2 * b, 2 * b + 1, 2 * a, 2 * a + 1, 2 * b, 2 * b + 1)};
+}
 
 namespace detail {
 // Four doubles of the eight in (lo, hi), chosen by the pair indices `d`.
@@ -161,6 +169,13 @@ inline Vec<double> permute(Vec<double> a, Index const& index) {
   return {detail::pick4(a.lo, a.hi, index.d_lo), detail::pick4(a.lo, a.hi, index.d_hi)};
 }
 inline Vec<float> permute(Vec<float> a, Index const& index) { return {_mm256_permutevar8x32_ps(a.v, index.i32)}; }
+inline Vec<double> permute(Vec<double> a, PairIndex const& index) {
+  __m256d const half = detail::pick4(a.lo, a.hi, index.d);
+  return {half, half};
+}
+inline Vec<float> permute(Vec<float> a, PairIndex const& index) {
+  return {_mm256_permutevar8x32_ps(a.v, index.i32)};
+}
 inline Vec<double> permute2(Vec<double> a, Vec<double> b, Index const& index) {
   return {detail::pick4(a, b, index.d_lo), detail::pick4(a, b, index.d_hi)};
 }
@@ -192,6 +207,7 @@ struct Backend {
   using Vec = vorn::lane8::avx2::Vec<T>;
   using Ids = vorn::lane8::avx2::Ids;
   using Index = vorn::lane8::avx2::Index;
+  using PairIndex = vorn::lane8::avx2::PairIndex;
 
   template <class T>
   static Vec<T> broadcast(T x) {
@@ -209,7 +225,7 @@ struct Backend {
   static Index rotation_then_pair(int first, int n, int keep) {
     return vorn::lane8::avx2::rotation_then_pair(first, n, keep);
   }
-  static Index pair(int a, int b) { return vorn::lane8::avx2::pair(a, b); }
+  static PairIndex pair(int a, int b) { return vorn::lane8::avx2::pair(a, b); }
 };
 
 }  // namespace vorn::lane8::avx2

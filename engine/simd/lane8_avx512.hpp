@@ -104,8 +104,8 @@ inline Index rotation_then_pair(int first, int n, int keep) {
   __mmask8 const tail = _mm256_cmpge_epi32_mask(j, _mm256_set1_epi32(keep));
   return make_index(_mm256_mask_add_epi32(k, tail, j, _mm256_set1_epi32(8 - keep)));
 }
-// Lane 0 takes lane a, lane 1 lane b, the others lane 0.
-inline Index pair(int a, int b) { return make_index(_mm256_setr_epi32(a, b, 0, 0, 0, 0, 0, 0)); }
+// Even lanes take lane a, odd lanes lane b.
+inline Index pair(int a, int b) { return make_index(_mm256_setr_epi32(a, b, a, b, a, b, a, b)); }
 
 inline Vec<double> permute(Vec<double> a, Index const& index) {
   return {_mm512_mask_permutexvar_pd(a.v, all_lanes, index.i64, a.v)};

@@ -127,8 +127,9 @@ inline Index rotation_then_pair(int first, int n, int keep) {
   }
   return r;
 }
-// Lane 0 takes lane a, lane 1 lane b, the others lane 0.
-inline Index pair(int a, int b) { return {{a, b, 0, 0, 0, 0, 0, 0}}; }
+// Even lanes take lane a, odd lanes lane b (so that both halves of eight
+// lanes agree, which a backend of four-lane registers computes once).
+inline Index pair(int a, int b) { return {{a, b, a, b, a, b, a, b}}; }
 
 template <class T>
 inline Vec<T> permute(Vec<T> const& a, Index const& index) {
