@@ -6,10 +6,15 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cell_arrays.hpp"
 #include "power_input.hpp"
+#include "seed_frame.hpp"
 #include "vorn/host/bsp_tree.hpp"
 #include "vorn/queue/thread_count.hpp"
 #include "worker_threads.hpp"
@@ -20,6 +25,7 @@ namespace {
 
 using detail::CellArrays;
 using detail::CellEngineLibrary;
+using detail::SeedFrame;
 using detail::StartSquare;
 
 using Clock = std::chrono::steady_clock;
@@ -79,25 +85,42 @@ std::vector<std::int32_t> position_owners(const BspTree& tree) {
   return owner;
 }
 
-// The start square: the domain box, or squares whose edges stand for edges
-// at infinity. The engine pushes those out only as far as each cut needs, and
-// prunes subtrees by the polygon's extent, so a small square (about a seed
-// spacing) keeps the unbounded phase's traversal short.
-StartSquare start_square(const PowerDiagramOptions& options, std::span<const double> positions) {
-  if (options.domain) {
-    const Box& b = *options.domain;
-    return {b.x_min, b.y_min, b.x_max, b.y_max, false, 0.0, domain_edge};
-  }
-  double x0 = positions[0], x1 = positions[0], y0 = positions[1], y1 = positions[1];
+// The bounding box of n x 2 positions (n > 0).
+Box bounds(std::span<const double> positions) {
+  Box b{positions[0], positions[1], positions[0], positions[1]};
   for (std::size_t i = 0; i < positions.size(); i += 2) {
-    x0 = std::min(x0, positions[i]);
-    x1 = std::max(x1, positions[i]);
-    y0 = std::min(y0, positions[i + 1]);
-    y1 = std::max(y1, positions[i + 1]);
+    b.x_min = std::min(b.x_min, positions[i]);
+    b.x_max = std::max(b.x_max, positions[i]);
+    b.y_min = std::min(b.y_min, positions[i + 1]);
+    b.y_max = std::max(b.y_max, positions[i + 1]);
   }
-  const double extent = std::max(x1 - x0, y1 - y0);
+  return b;
+}
+
+// The start square, in the engine's frame: the domain box, or squares whose
+// edges stand for edges at infinity. The engine pushes those out only as far
+// as each cut needs, and prunes subtrees by the polygon's extent, so a small
+// square (about a seed spacing) keeps the unbounded phase's traversal short.
+StartSquare start_square(const std::optional<Box>& domain, std::span<const double> positions) {
+  if (domain) return {domain->x_min, domain->y_min, domain->x_max, domain->y_max, false, 0.0, domain_edge};
+  const Box b = bounds(positions);
+  const double extent = std::max(b.x_max - b.x_min, b.y_max - b.y_min);
   const double spacing = extent / std::sqrt(static_cast<double>(positions.size() / 2));
   return {0.0, 0.0, 0.0, 0.0, true, spacing > 0.0 ? spacing : 1.0, domain_edge};
+}
+
+// Float cells of the whole plane are computed in a box around the seeds,
+// whose edges a float cell never reaches unless it is unbounded or close to
+// it; the cells that do reach it are computed again, unbounded, in double.
+// (Unbounded float cells cannot be computed directly: a stand-in edge far
+// beyond its cell leaves float too few digits for the cell's own vertices.)
+// A convex cell that stays inside the box without touching its edges is the
+// cell of the whole plane.
+StartSquare stand_in_box(std::span<const double> positions) {
+  const Box b = bounds(positions);
+  const double extent = std::max(b.x_max - b.x_min, b.y_max - b.y_min);
+  const double margin = extent > 0.0 ? extent * 0.125 : 1.0;
+  return {b.x_min - margin, b.y_min - margin, b.x_max + margin, b.y_max + margin, false, 0.0, domain_edge};
 }
 
 // Everything the workers share: inputs read-only, outputs written at
@@ -106,7 +129,11 @@ struct CellJob {
   const BspTree& tree;
   const engine::WeightedSeeds2& seeds;
   const std::vector<std::int32_t>& owner;
+  const SeedFrame& frame;
   const StartSquare& square;
+  // Set for float cells of the whole plane: where the cells of the float
+  // run reach `square` (the stand-in box), the double run from this square.
+  const StartSquare* unbounded_square;
   const CellEngineLibrary& engine;
   const PowerDiagramOptions& options;
   PowerDiagram& out;  // per-seed arrays, indexed in the caller's numbering
@@ -125,11 +152,13 @@ std::int32_t neighbour_of(const CellJob& job, std::int32_t cut_id) {
 
 // Area and centroid of a counter-clockwise polygon, by the shoelace formula
 // about its first vertex (which keeps the products small for far-off cells).
-void measure(const double* x, const double* y, std::size_t n, double& area, double& cx, double& cy) {
+template <class T>
+void measure(const T* x, const T* y, std::size_t n, double& area, double& cx, double& cy) {
   double twice_area = 0.0, sx = 0.0, sy = 0.0;
+  const double x0 = x[0], y0 = y[0];
   for (std::size_t k = 1; k + 1 < n; ++k) {
-    const double ax = x[k] - x[0], ay = y[k] - y[0];
-    const double bx = x[k + 1] - x[0], by = y[k + 1] - y[0];
+    const double ax = x[k] - x0, ay = y[k] - y0;
+    const double bx = x[k + 1] - x0, by = y[k + 1] - y0;
     const double cross = ax * by - bx * ay;
     twice_area += cross;
     sx += cross * (ax + bx);
@@ -137,8 +166,8 @@ void measure(const double* x, const double* y, std::size_t n, double& area, doub
   }
   area = 0.5 * twice_area;
   const bool flat = twice_area == 0.0;
-  cx = flat ? x[0] : x[0] + sx / (3.0 * twice_area);
-  cy = flat ? y[0] : y[0] + sy / (3.0 * twice_area);
+  cx = flat ? x0 : x0 + sx / (3.0 * twice_area);
+  cy = flat ? y0 : y0 + sy / (3.0 * twice_area);
 }
 
 // Compacts the polygon's first n vertices (edge k from vertex k to k + 1)
@@ -178,10 +207,9 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t t, std::size_t
       keep_corners(cell.xs, cell.ys, cell.cut_ids, static_cast<std::size_t>(std::max(cell.vertex_count, 0)));
   auto& xs = job.chunk_xs[chunk];
   auto& ys = job.chunk_ys[chunk];
-  const std::size_t first = xs.size();
   for (std::size_t k = 0; k < n; ++k) {
-    xs.push_back(static_cast<double>(cell.xs[k]));
-    ys.push_back(static_cast<double>(cell.ys[k]));
+    xs.push_back(job.frame.x_out(static_cast<double>(cell.xs[k])));
+    ys.push_back(job.frame.y_out(static_cast<double>(cell.ys[k])));
     job.chunk_neighbours[chunk].push_back(neighbour_of(job, cell.cut_ids[k]));
   }
   job.counts[caller] = static_cast<std::int64_t>(n);
@@ -189,26 +217,47 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t t, std::size_t
   job.out.unbounded[caller] = n != 0 && cell.unbounded;
   double area = 0.0, cx = std::numeric_limits<double>::quiet_NaN(), cy = cx;
   if (n != 0 && cell.unbounded) area = std::numeric_limits<double>::infinity();
-  if (n != 0 && !cell.unbounded) measure(&xs[first], &ys[first], n, area, cx, cy);
+  if (n != 0 && !cell.unbounded) {
+    measure(cell.xs, cell.ys, n, area, cx, cy);
+    area = job.frame.area_out(area);
+    cx = job.frame.x_out(cx);
+    cy = job.frame.y_out(cy);
+  }
   job.out.areas[caller] = area;
   job.out.centroid_x[caller] = cx;
   job.out.centroid_y[caller] = cy;
 }
 
+bool reaches_domain(const Local2<float>& cell) {
+  return std::any_of(cell.cut_ids, cell.cut_ids + std::max(cell.vertex_count, 0),
+                     [](std::int32_t id) { return id == domain_edge; });
+}
+
+// The cells of one chunk of tree seeds. `recheck` is given exactly when the
+// job has an unbounded square for float cells that reach the stand-in box.
 template <class T>
-void run_chunk(const CellJob& job, CellArrays<T>& arrays, std::size_t chunk, int max_capacity) {
+void run_chunk(const CellJob& job, CellArrays<T>& arrays, CellArrays<double>* recheck, std::size_t chunk,
+               int max_capacity) {
   const std::size_t n = job.tree.ids.size();
   const std::size_t begin = chunk * chunk_seeds;
   const std::size_t end = std::min(n, begin + chunk_seeds);
   for (std::size_t t = begin; t < end; ++t) {
-    const StartSquare square = job.square.around(job.tree.positions[2 * t], job.tree.positions[2 * t + 1]);
+    const double x = job.tree.positions[2 * t], y = job.tree.positions[2 * t + 1];
     // A seed that does not own its position keeps the empty cell: the owner
     // is at least as heavy, so its bisector leaves nothing.
-    if (job.owner[t] == static_cast<std::int32_t>(t)) {
-      arrays.run(job.engine, job.seeds, static_cast<long long>(t), square, max_capacity);
-    } else {
-      arrays.start(square);
+    if (job.owner[t] != static_cast<std::int32_t>(t)) {
+      arrays.start(job.square);
       arrays.cell().vertex_count = 0;
+    } else {
+      arrays.run(job.engine, job.seeds, static_cast<long long>(t), job.square.around(x, y), max_capacity);
+      if constexpr (std::is_same_v<T, float>) {
+        if (recheck && reaches_domain(arrays.cell())) {
+          recheck->run(job.engine, job.seeds, static_cast<long long>(t), job.unbounded_square->around(x, y),
+                       max_capacity);
+          record_cell(job, recheck->cell(), t, chunk);
+          continue;
+        }
+      }
     }
     record_cell(job, arrays.cell(), t, chunk);
   }
@@ -226,9 +275,11 @@ void run_cells(const CellJob& job, int threads) {
   long long done = 0;
   detail::run_workers(threads, [&] {
     CellArrays<T> arrays(job.options.initial_capacity);
+    std::optional<CellArrays<double>> recheck;
+    if (job.unbounded_square) recheck.emplace(job.options.initial_capacity);
     try {
       for (std::size_t c = next++; c < chunks && !failed; c = next++) {
-        run_chunk(job, arrays, c, max_capacity);
+        run_chunk(job, arrays, recheck ? &*recheck : nullptr, c, max_capacity);
         if (!job.options.progress) continue;
         std::lock_guard lock(progress_mutex);
         done += std::min<long long>(chunk_seeds, n - static_cast<long long>(c) * chunk_seeds);
@@ -280,19 +331,41 @@ void size_outputs(PowerDiagram& out, std::size_t n) {
   out.unbounded.assign(n, 0);
 }
 
+// Every vertex, area and centroid of a bounded cell is finite: a cell too
+// large for a double is refused rather than returned as infinities.
+void check_finite(const PowerDiagram& out) {
+  for (std::int64_t i = 0; i < out.cell_count(); ++i) {
+    if (out.empty[i] || out.unbounded[i]) continue;
+    bool finite = std::isfinite(out.areas[i]) && std::isfinite(out.centroid_x[i]) && std::isfinite(out.centroid_y[i]);
+    for (std::int64_t k = out.cell_begin[i]; k < out.cell_begin[i + 1]; ++k) {
+      finite = finite && std::isfinite(out.xs[k]) && std::isfinite(out.ys[k]);
+    }
+    if (!finite) {
+      throw std::range_error("the cell of seed " + std::to_string(i) +
+                             " is too large for double precision (its area or a vertex overflows); the seeds' "
+                             "weights differ too much for their spacing");
+    }
+  }
+}
+
 template <class T>
 void compute_cells(PowerDiagram& out, const BspTree& tree, const std::vector<std::int32_t>& owner,
-                   const PowerDiagramOptions& options, std::span<const double> positions, int threads) {
+                   const SeedFrame& frame, const PowerDiagramOptions& options, int threads) {
   const std::size_t n = tree.ids.size();
   const CellEngineLibrary& engine = detail::cell_engine_library(out.isa);
   const engine::WeightedSeeds2 seeds = seed_set(tree);
-  const StartSquare square = start_square(options, positions);
+  const std::optional<Box> domain = options.domain ? std::optional<Box>(frame.box_in(*options.domain)) : std::nullopt;
+  const StartSquare unbounded_square = start_square(std::nullopt, tree.positions);
+  const bool float_plane = std::is_same_v<T, float> && !domain;
+  const StartSquare square = float_plane ? stand_in_box(tree.positions) : start_square(domain, tree.positions);
 
   const std::size_t chunks = (n + chunk_seeds - 1) / chunk_seeds;
   std::vector<std::vector<double>> chunk_xs(chunks), chunk_ys(chunks);
   std::vector<std::vector<std::int32_t>> chunk_neighbours(chunks);
   std::vector<std::int64_t> counts(n);
-  const CellJob job{tree, seeds, owner, square, engine, options, out, counts, chunk_xs, chunk_ys, chunk_neighbours};
+  const CellJob job{tree,    seeds,   owner, frame,  square,   float_plane ? &unbounded_square : nullptr,
+                    engine,  options, out,   counts, chunk_xs, chunk_ys,
+                    chunk_neighbours};
   auto start = Clock::now();
   run_cells<T>(job, threads);
   out.timings.cells = seconds_since(start);
@@ -300,6 +373,7 @@ void compute_cells(PowerDiagram& out, const BspTree& tree, const std::vector<std
   start = Clock::now();
   for (std::size_t i = 0; i < n; ++i) out.cell_begin[i + 1] = out.cell_begin[i] + counts[i];
   gather_vertices(out, tree, chunk_xs, chunk_ys, chunk_neighbours, threads);
+  check_finite(out);
   out.timings.assemble = seconds_since(start);
 }
 
@@ -317,16 +391,16 @@ PowerDiagram power_diagram(std::span<const double> positions, std::span<const do
   out.threads = options.threads > 0 ? options.threads : vorn::detail::configured_thread_count();
   if (n == 0) return out;
 
-  const std::vector<double> zero_weights(weights.empty() ? n : 0, 0.0);
-  const BspTree tree =
-      build_bsp_tree(BspUnit::weighted_2d, positions, weights.empty() ? zero_weights : weights, options.leaf_size,
-                     out.isa);
+  const SeedFrame frame = detail::seed_frame(positions, weights, options.domain);
+  detail::check_frame_weights(frame, weights, options);
+  const BspTree tree = build_bsp_tree(BspUnit::weighted_2d, detail::positions_in(frame, positions),
+                                      detail::weights_in(frame, weights, n), options.leaf_size, out.isa);
   const std::vector<std::int32_t> owner = position_owners(tree);
   out.timings.tree = seconds_since(start);
   if (options.precision == CellPrecision::single_precision) {
-    compute_cells<float>(out, tree, owner, options, positions, out.threads);
+    compute_cells<float>(out, tree, owner, frame, options, out.threads);
   } else {
-    compute_cells<double>(out, tree, owner, options, positions, out.threads);
+    compute_cells<double>(out, tree, owner, frame, options, out.threads);
   }
   return out;
 }

@@ -78,7 +78,39 @@ void check_options(const PowerDiagramOptions& options) {
   }
 }
 
+// Largest weight magnitudes, in the engine's frame (coordinates up to 2^40),
+// that keep every product of a cell finite. Unbounded double cells: a weight
+// difference moves a bisector by itself over the seeds' distance, and nearly
+// parallel bisectors meet that much farther out again, so the vertices (and
+// their area's products) stay finite only for far smaller weights than in a
+// box, where every vertex lies in the box. Float cells: pruning sums of
+// squared coordinates and weights.
+constexpr int frame_weight_exponent_box = SeedFrame::weight_magnitude;
+constexpr int frame_weight_exponent_plane = 400;
+constexpr int frame_weight_exponent_float = 100;
+
 }  // namespace
+
+void check_frame_weights(const SeedFrame& frame, std::span<const double> weights, const PowerDiagramOptions& options) {
+  const bool single = options.precision == CellPrecision::single_precision;
+  const int limit_exponent =
+      single ? frame_weight_exponent_float : options.domain ? frame_weight_exponent_box : frame_weight_exponent_plane;
+  const double limit = std::ldexp(1.0, limit_exponent);
+  for (std::size_t i = 0; i < weights.size(); ++i) {
+    if (std::fabs(frame.w_in(weights[i])) <= limit) continue;
+    const double reach = frame.reach;
+    const int excess = limit_exponent - 2 * SeedFrame::frame_magnitude;
+    const std::string cells = single ? "single-precision cells" : options.domain ? "double-precision cells" : "double-precision cells of the whole plane";
+    const std::string hint = single ? "use double precision" : options.domain ? "scale the weights down" : "give a domain box";
+    throw std::invalid_argument("seed " + std::to_string(i) + " has weight " + number_text(weights[i]) + ": for " +
+                                cells + " with seeds" + (options.domain ? " and box" : "") + " within " +
+                                number_text(reach) + " of (" + number_text(frame.shift_x) + ", " +
+                                number_text(frame.shift_y) + "), weights must lie within " +
+                                number_text(std::ldexp(reach * reach, excess)) + " of " +
+                                number_text(frame.shift_w) + " (2^" + std::to_string(excess) + " times " +
+                                number_text(reach) + " squared); " + hint);
+  }
+}
 
 void check_power_input(std::span<const double> positions, std::span<const double> weights,
                        const PowerDiagramOptions& options) {
