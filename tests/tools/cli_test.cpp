@@ -226,6 +226,48 @@ TEST(VornPower, RejectedNpyNamesFileAndProblem) {
   EXPECT_EQ(dir.listing(), std::vector<std::string>{"s.npy"});
 }
 
+// ---- Hostile .npy files ------------------------------------------------------------
+
+// A 20-byte file whose header length field says 4 GiB used to be allocated
+// in full before it failed, so under a memory limit the run ended "out of
+// memory" with exit 1 after seconds; the same for a shape beyond the file.
+TEST(HostileNpy, LengthsBeyondTheFileFailAtOnceUnderAMemoryLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#endif
+  test::ScratchDir dir;
+  test::write_text(dir / "header.npy", std::string("\x93NUMPY\x02\x00\xff\xff\xff\xff{'descr'", 20));
+  test::write_npy_raw(dir / "shape.npy", "{'descr': '<f8', 'fortran_order': False, 'shape': (1024, 1048576, 2), }",
+                      std::string(16, '\0'));
+  const std::string limit = "ulimit -v 400000 &&";  // 400 MB of address space
+  const std::string header_message = "header.npy: truncated .npy header: its length field says 4294967295 bytes, only 8 follow\n";
+  const std::string shape_message =
+      "shape.npy: shape (1024, 1048576, 2) needs 17179869184 bytes of data, the file holds 16 (truncated)\n";
+  const Outcome p1 = run(VORN_POWER_PROGRAM, dir, "header.npy --no-svg", limit);
+  EXPECT_EQ(p1.status, 2);
+  EXPECT_EQ(p1.err, "vorn-power: error: " + header_message);
+  const Outcome m1 = run(VORN_MASS_PROGRAM, dir, "header.npy", limit);
+  EXPECT_EQ(m1.status, 2);
+  EXPECT_EQ(m1.err, "vorn-mass: error: " + header_message);
+  const Outcome m2 = run(VORN_MASS_PROGRAM, dir, "shape.npy", limit);
+  EXPECT_EQ(m2.status, 2);
+  EXPECT_EQ(m2.err, "vorn-mass: error: " + shape_message);
+}
+
+// Empty arrays used to reach memcpy with a null pointer (an abort in the
+// sanitizer build), and (2^32, 2^32, 0) was refused as too large.
+TEST(HostileNpy, EmptyArraysAreEmpty) {
+  test::ScratchDir dir;
+  test::write_npy(dir / "none.npy", {0, 2}, {});
+  test::write_npy(dir / "flat.npy", {4294967296LL, 4294967296LL, 0}, {});
+  const Outcome p = power(dir, "none.npy --output c.csv");
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.err, "vorn-power: error: none.npy: no seeds\n");
+  const Outcome m = mass(dir, "flat.npy");
+  EXPECT_EQ(m.status, 0) << m.err;
+  EXPECT_TRUE(contains(m.out, "image 4294967296 x 4294967296 x 0, flat.npy\nmass 0\n")) << m.out;
+}
+
 // ---- vorn-mass ------------------------------------------------------------------
 
 TEST(VornMass, MassOfNpyImageWithAxisMatrix) {

@@ -1,14 +1,18 @@
 // Seed and image input with exact error locations, and output files that
 // appear whole or not at all.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
+#include <csignal>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "atomic_file.hpp"
 #include "npy.hpp"
+#include "printable.hpp"
 #include "seed_input.hpp"
 #include "tool_error.hpp"
 #include "tool_files.hpp"
@@ -164,8 +168,72 @@ INSTANTIATE_TEST_SUITE_P(
         NpyError{"one_axis", "{'descr': '<f8', 'fortran_order': False, 'shape': (4,), }", std::string(32, '\0'),
                  "seeds need shape (n, 2) or (n, 3), the array has shape (4)"},
         NpyError{"nan_weight", "{'descr': '<f8', 'fortran_order': False, 'shape': (2, 3), }",
-                 doubles({1, 2, 3, 4, 5, std::nan("")}), "row 1, column 2 (weight) is not a finite number"}),
+                 doubles({1, 2, 3, 4, 5, std::nan("")}), "row 1, column 2 (weight) is not a finite number"},
+        // Lengths the file cannot hold are refused before anything is allocated for them.
+        NpyError{"header_length_beyond_file", "", std::string("\x93NUMPY\x02\x00\xff\xff\xff\xff{'descr'", 20),
+                 "truncated .npy header: its length field says 4294967295 bytes, only 8 follow"},
+        NpyError{"shape_beyond_file", "{'descr': '<f8', 'fortran_order': False, 'shape': (1073741824, 2), }",
+                 std::string(16, '\0'), "shape (1073741824, 2) needs 17179869184 bytes of data, the file holds 16 (truncated)"},
+        NpyError{"shape_beyond_64_bits", "{'descr': '<f8', 'fortran_order': False, 'shape': (4294967296, 4294967296, 2), }",
+                 "", "shape (4294967296, 4294967296, 2) needs more than 2^64 bytes of data, the file holds 0 (truncated)"},
+        NpyError{"long_data_type_is_cut", "{'descr': '" + std::string(5000, 'f') + "', 'fortran_order': False, 'shape': (1, 2), }",
+                 "", "data type '" + std::string(40, 'f') + "...' is not supported: expected little-endian float64 ('<f8')"}),
     [](const ::testing::TestParamInfo<NpyError>& info) { return std::string(info.param.name); });
+
+// An empty array has no data to copy: reading one used to hand memcpy a
+// null pointer, and an extent of 0 next to huge ones was called too large.
+TEST(NpyEmptyArrays, ReadAsEmptyWhateverTheOtherExtents) {
+  test::ScratchDir dir;
+  test::write_npy(dir / "none.npy", {0, 2}, {});
+  test::write_npy(dir / "huge_but_empty.npy", {4294967296LL, 4294967296LL, 0}, {});
+  const tools::NpyArray none = tools::read_npy(dir / "none.npy");
+  EXPECT_EQ(none.shape, (std::vector<long long>{0, 2}));
+  EXPECT_TRUE(none.values.empty());
+  EXPECT_TRUE(tools::read_npy(dir / "huge_but_empty.npy").values.empty());
+  EXPECT_TRUE(tools::read_seeds(dir / "none.npy").weights.empty());
+  test::write_npy_raw(dir / "empty_with_bytes.npy", "{'descr': '<f8', 'fortran_order': False, 'shape': (0, 2), }",
+                      std::string(8, '\0'));
+  EXPECT_EQ(error_of([&] { tools::read_npy(dir / "empty_with_bytes.npy"); }),
+            (dir / "empty_with_bytes.npy").string() + ": shape (0, 2) needs 0 bytes of data, the file holds 8");
+}
+
+// A named pipe has no size to check against: its data is read as it comes,
+// and a shape that promises more than the writer sends is reported truncated.
+TEST(NpyFromPipe, ReadsWhatArrivesAndNoMore) {
+  std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early must fail the test, not kill it
+  test::ScratchDir dir;
+  const auto fifo = dir / "s.npy";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  test::write_npy(dir / "good.npy", {2, 2}, {1, 2, 3, 4});
+  test::write_npy_raw(dir / "short.npy", "{'descr': '<f8', 'fortran_order': False, 'shape': (1073741824, 2), }",
+                      doubles({1, 2}));
+  for (const char* source : {"good.npy", "short.npy"}) {
+    std::thread writer([&] { test::write_text(fifo, test::read_text(dir / source)); });
+    std::string error;
+    SeedTable seeds;
+    try {
+      seeds = tools::read_seeds(fifo);
+    } catch (const ToolError& e) {
+      error = e.what();
+    }
+    writer.join();
+    if (std::string(source) == "good.npy") {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(seeds.positions, (std::vector<double>{1, 2, 3, 4}));
+    } else {
+      EXPECT_EQ(error, fifo.string() + ": shape (1073741824, 2) needs 17179869184 bytes of data, the file holds 16 "
+                                       "(truncated)");
+    }
+  }
+}
+
+TEST(Printable, CutsAtCharacterBoundariesAndCountsEscapesAsWide) {
+  EXPECT_EQ(tools::printable("short"), "short");
+  EXPECT_EQ(tools::printable("\xc3\xa9\xc3\xa9\xc3\xa9", 2), "\xc3\xa9\xc3\xa9...");  // two characters, not two bytes
+  EXPECT_EQ(tools::printable("\x01\x02\x03", 8), "\\x01\\x02...");
+  EXPECT_EQ(tools::printable("a\xe2\x82"), "a\\xe2\\x82");  // a character cut short by the end of the field
+  EXPECT_EQ(tools::printable(std::string("a\0b", 3)), "a\\x00b");
+}
 
 TEST(SeedFiles, UnknownExtensionAndMissingFileAreNamed) {
   test::ScratchDir dir;
