@@ -59,7 +59,18 @@ INSTANTIATE_TEST_SUITE_P(
                       CsvCase{"crlf_blank_lines_padding", "\"x\", \"y\"\r\n\r\n  1 ,\t2\r\n   \n+3,-4e0\r\n",
                               {1, 2, 3, -4}, {0, 0}},
                       CsvCase{"no_final_newline", "0.125,0.25", {0.125, 0.25}, {0}},
-                      CsvCase{"empty", "", {}, {}}),
+                      CsvCase{"empty", "", {}, {}},
+                      // A first line of quoted numbers is a seed, not a header.
+                      CsvCase{"quoted_numbers_first_line", "\"0.1\",\"0.2\"\n\"0.3\" , \"0.4\"\n", {0.1, 0.2, 0.3, 0.4},
+                              {0, 0}},
+                      CsvCase{"byte_order_mark_before_header", "\xEF\xBB\xBFx,y\n1,2\n", {1, 2}, {0}},
+                      CsvCase{"byte_order_mark_before_seed", "\xEF\xBB\xBF" "1,2\n", {1, 2}, {0}},
+                      // Below the smallest subnormal a number rounds to zero, as strtod reads it.
+                      CsvCase{"underflow_to_zero_and_subnormal", "1e-400,-1e-400,4e-320\n", {0.0, -0.0}, {4e-320}},
+                      // Columns are taken by name, not by position.
+                      CsvCase{"weight_column_first", "weight,x,y\n5,1,2\n", {1, 2}, {5}},
+                      CsvCase{"names_in_any_case_quoted_and_padded", " \"Y\" , 'X' ,W\n2,1,3\n", {1, 2}, {3}},
+                      CsvCase{"header_without_weight", "y,x\n2,1\n", {1, 2}, {0}}),
     [](const ::testing::TestParamInfo<CsvCase>& info) { return std::string(info.param.name); });
 
 struct CsvError {
@@ -88,7 +99,24 @@ INSTANTIATE_TEST_SUITE_P(
         CsvError{"one_field", "1,2\n5\n", "s.csv:2:2: expected 2 or 3 fields (x, y and an optional weight), found 1"},
         CsvError{"four_fields", "1,2,3,4\n", "s.csv:1:7: expected 2 or 3 fields (x, y and an optional weight), found 4"},
         CsvError{"header_not_first", "1,2\nx,y\n", "s.csv:2:1: expected a number (x), found 'x'"},
-        CsvError{"semicolons", "1;2\n", "s.csv:1:4: expected 2 or 3 fields (x, y and an optional weight), found 1"}),
+        CsvError{"semicolons", "1;2\n", "s.csv:1:4: expected 2 or 3 fields (x, y and an optional weight), found 1"},
+        CsvError{"id_column", "id,x,y\n0,1,2\n",
+                 "s.csv:1:1: unknown column 'id': the header may name only x, y and weight (or w)"},
+        CsvError{"unnamed_column", "x,,y\n",
+                 "s.csv:1:3: a column has no name: the header may name only x, y and weight (or w)"},
+        CsvError{"header_without_y", "x,weight\n1,2\n", "s.csv:1:1: the header has no y column"},
+        CsvError{"column_named_twice", "x,y,X\n", "s.csv:1:5: the header names the x column twice"},
+        CsvError{"line_shorter_than_header", "x,y,weight\n1,2\n",
+                 "s.csv:2:4: expected 3 fields (x, y, weight, as the header says), found 2"},
+        CsvError{"long_field_is_cut", "1," + std::string(1 << 20, '9') + "x\n",
+                 "s.csv:1:3: expected a number (y), found '" + std::string(40, '9') + "...'"},
+        CsvError{"control_characters_are_shown", "1,a\x01\tb\x1b[31m\n",
+                 "s.csv:1:3: expected a number (y), found 'a\\x01\\tb\\x1b[31m'"},
+        CsvError{"invalid_utf8_is_shown", "1,\xff\xc3\xa9\xc2\x9b\n",
+                 "s.csv:1:3: expected a number (y), found '\\xff\xc3\xa9\\xc2\\x9b'"},
+        CsvError{"unterminated_quote", "1,2\n\"3,4\n", "s.csv:2:1: this quoted field has no closing quote"},
+        CsvError{"text_after_quote", "\"1\"x,2\n", "s.csv:1:4: expected ',' after the quoted field, found 'x,2'"},
+        CsvError{"utf16", std::string("\xFF\xFEx\0,\0y\0", 8), "s.csv: the file is UTF-16 text: save it as UTF-8 or ASCII"}),
     [](const ::testing::TestParamInfo<CsvError>& info) { return std::string(info.param.name); });
 
 // ---- .npy -------------------------------------------------------------------
