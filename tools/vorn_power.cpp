@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -19,6 +20,7 @@
 #include "atomic_file.hpp"
 #include "build_level.hpp"
 #include "diagram_writers.hpp"
+#include "output_set.hpp"
 #include "power_options.hpp"
 #include "seed_input.hpp"
 #include "tool_error.hpp"
@@ -89,21 +91,21 @@ class ProgressBar {
   Clock::time_point start_, last_;
 };
 
+// The output files, checked before any work so that a bad one fails at once.
 struct Outputs {
-  std::unique_ptr<tools::AtomicFile> cells;
-  std::unique_ptr<tools::AtomicFile> picture;
-};
-
-// Created before any work, so that an unwritable place fails at once.
-Outputs open_outputs(const tools::PowerOptions& o) {
-  Outputs out;
-  if (o.cells_path) {
-    tools::cell_format_for(*o.cells_path);
-    out.cells = std::make_unique<tools::AtomicFile>(*o.cells_path);
+  explicit Outputs(const tools::PowerOptions& o)
+      : set(o.input ? std::optional<std::filesystem::path>(*o.input) : std::nullopt) {
+    if (o.cells_path) {
+      cells = &set.add(*o.cells_path, "--output");
+      tools::cell_format_for(*o.cells_path);
+    }
+    if (o.svg_path) picture = &set.add(*o.svg_path, "--svg");
   }
-  if (o.svg_path) out.picture = std::make_unique<tools::AtomicFile>(*o.svg_path);
-  return out;
-}
+
+  tools::OutputSet set;
+  tools::AtomicFile* cells = nullptr;
+  tools::AtomicFile* picture = nullptr;
+};
 
 double write_outputs(Outputs& out, const tools::DiagramView& view) {
   const auto start = Clock::now();
@@ -113,15 +115,9 @@ double write_outputs(Outputs& out, const tools::DiagramView& view) {
     } else {
       tools::write_cells_json(*out.cells, view);
     }
-    out.cells->finish();
   }
-  if (out.picture) {
-    tools::write_svg(*out.picture, view);
-    out.picture->finish();
-  }
-  // Both files are complete on disk before either replaces its target.
-  if (out.cells) out.cells->commit();
-  if (out.picture) out.picture->commit();
+  if (out.picture) tools::write_svg(*out.picture, view);
+  out.set.commit();
   return seconds_since(start);
 }
 
@@ -167,7 +163,7 @@ void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, do
 
 int run(const tools::PowerOptions& o) {
   const host::IsaLevel level = tools::chosen_isa_level();
-  Outputs outputs = open_outputs(o);
+  Outputs outputs(o);
   auto start = Clock::now();
   const tools::SeedTable seeds = o.input ? tools::read_seeds(*o.input) : generated_seeds(o.seed_count, o.rng_seed);
   const double read_seconds = seconds_since(start);

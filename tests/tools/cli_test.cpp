@@ -214,7 +214,21 @@ INSTANTIATE_TEST_SUITE_P(
                    "cells.txt: unknown cell file type '.txt': use .csv or .json"},
         PowerError{"output_directory_missing", "0,0\n1,1\n", "s.csv --output no/cells.csv",
                    "no/cells.csv: cannot create a file in no: No such file or directory"},
-        PowerError{"input_type", "", "--svg p.svg s.txt", "s.txt: unknown seed file type '.txt': use .csv or .npy"}),
+        PowerError{"input_type", "", "--svg p.svg s.txt", "s.txt: unknown seed file type '.txt': use .csv or .npy"},
+        // Outputs that would destroy data used to be written, with exit 0.
+        PowerError{"output_is_the_input", "0,0\n1,1\n", "s.csv --output s.csv",
+                   "s.csv: --output names the input file s.csv, which it would replace: choose another output"},
+        PowerError{"output_is_the_input_spelt_otherwise", "0,0\n1,1\n", "s.csv --output ./no/../s.csv",
+                   "./no/../s.csv: --output names the input file s.csv, which it would replace: choose another output"},
+        PowerError{"both_outputs_one_file", "0,0\n1,1\n", "s.csv --output keep.csv --svg ./keep.csv",
+                   "./keep.csv: --svg names the same file as --output: give each output its own file"},
+        // A directory as the second output used to fail after the first was replaced.
+        PowerError{"picture_is_a_directory", "0,0\n1,1\n", "s.csv --output keep.csv --svg /tmp", "/tmp: is a directory"},
+        PowerError{"cells_name_a_directory", "0,0\n1,1\n", "s.csv --output keep.csv/ --no-svg",
+                   "keep.csv/: names a directory, not a file"},
+        PowerError{"picture_is_a_device", "0,0\n1,1\n", "s.csv --output keep.csv --svg /dev/null",
+                   "/dev/null: is not a regular file: outputs go to a temporary file that then replaces the target, so "
+                   "a device or pipe cannot be one"}),
     [](const ::testing::TestParamInfo<PowerError>& info) { return std::string(info.param.name); });
 
 TEST(VornPower, RejectedNpyNamesFileAndProblem) {
@@ -224,6 +238,43 @@ TEST(VornPower, RejectedNpyNamesFileAndProblem) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "vorn-power: error: s.npy: seeds need shape (n, 2) or (n, 3), the array has shape (2, 2, 1)\n");
   EXPECT_EQ(dir.listing(), std::vector<std::string>{"s.npy"});
+}
+
+// ---- Output files ------------------------------------------------------------------
+
+// Runs vorn-power in the background and sends it `signal` after `delay`
+// seconds, while its cells are still being computed; returns its raw status.
+int interrupted_power(const test::ScratchDir& dir, const std::string& args, const char* signal, const char* delay) {
+  const std::string command = "cd '" + dir.path().string() + "' && { '" VORN_POWER_PROGRAM "' " + args +
+                              " > /dev/null 2>&1 & pid=$!; sleep " + delay + "; kill -" + signal +
+                              " $pid; wait $pid; }";
+  return std::system(command.c_str());
+}
+
+// The temporary output file used to be made before the computation, so an
+// interrupted run left a hidden .NAME.tmp.XXXXXX behind.
+TEST(VornPowerOutputs, InterruptedRunLeavesNoTemporary) {
+  test::ScratchDir dir;
+  for (const char* signal : {"TERM", "KILL"}) {
+    interrupted_power(dir, "--seeds 400000 --threads 1 --output c.csv --svg p.svg", signal, "0.3");
+    EXPECT_EQ(dir.listing(), std::vector<std::string>{}) << "after SIG" << signal;
+  }
+}
+
+TEST(VornPowerOutputs, ReplacedFilesKeepModeAndLinksAreWrittenThrough) {
+  test::ScratchDir dir;
+  test::write_text(dir / "s.csv", "0,0\n1,1\n");
+  test::write_text(dir / "private.csv", "old\n");
+  std::filesystem::permissions(dir / "private.csv", std::filesystem::perms(0600));
+  std::filesystem::create_directory(dir / "pictures");
+  std::filesystem::create_symlink("pictures/p.svg", dir / "p.svg");
+  const Outcome r = power(dir, "s.csv --output private.csv --svg p.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::filesystem::status(dir / "private.csv").permissions(), std::filesystem::perms(0600));
+  EXPECT_TRUE(test::read_text(dir / "private.csv").starts_with("seed,x,y,"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "p.svg"));
+  EXPECT_TRUE(test::read_text(dir / "pictures" / "p.svg").starts_with("<svg "));
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"p.svg", "pictures", "private.csv", "s.csv"}));
 }
 
 // ---- Hostile .npy files ------------------------------------------------------------

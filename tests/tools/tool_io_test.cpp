@@ -1,10 +1,14 @@
 // Seed and image input with exact error locations, and output files that
 // appear whole or not at all.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <csignal>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -12,8 +16,10 @@
 
 #include "atomic_file.hpp"
 #include "npy.hpp"
+#include "output_set.hpp"
 #include "printable.hpp"
 #include "seed_input.hpp"
+#include "signal_cleanup.hpp"
 #include "tool_error.hpp"
 #include "tool_files.hpp"
 
@@ -299,6 +305,139 @@ TEST(AtomicFile, AbandonedFileLeavesNothingBehind) {
   }
   EXPECT_EQ(test::read_text(dir / "out.csv"), "old\n");
   EXPECT_EQ(dir.listing(), std::vector<std::string>{"out.csv"});
+}
+
+// The temporary used to be made when the output was opened, before the
+// computation, so any interrupted run left a hidden file behind.
+TEST(AtomicFile, NothingIsCreatedBeforeWriting) {
+  test::ScratchDir dir;
+  tools::AtomicFile out(dir / "out.csv");
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{});
+  out.write("x");
+  out.commit();
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{"out.csv"});
+}
+
+// A 0600 file used to come back 0644.
+TEST(AtomicFile, ReplacedFileKeepsItsPermissions) {
+  test::ScratchDir dir;
+  test::write_text(dir / "secret.csv", "old\n");
+  std::filesystem::permissions(dir / "secret.csv", std::filesystem::perms(0600));
+  tools::AtomicFile out(dir / "secret.csv");
+  out.write("new\n");
+  out.commit();
+  EXPECT_EQ(std::filesystem::status(dir / "secret.csv").permissions(), std::filesystem::perms(0600));
+  EXPECT_EQ(test::read_text(dir / "secret.csv"), "new\n");
+}
+
+// A symbolic link used to be replaced by a regular file; now the file it
+// names is replaced, in its own directory, and the link stays.
+TEST(AtomicFile, WritesThroughSymbolicLinks) {
+  test::ScratchDir dir;
+  std::filesystem::create_directory(dir / "real");
+  test::write_text(dir / "real" / "data.csv", "old\n");
+  std::filesystem::create_symlink("real/data.csv", dir / "link.csv");
+  std::filesystem::create_symlink("real/new.csv", dir / "dangling.csv");
+  for (const char* name : {"link.csv", "dangling.csv"}) {
+    tools::AtomicFile out(dir / name);
+    EXPECT_EQ(out.destination(), dir / "real" / (name == std::string("link.csv") ? "data.csv" : "new.csv"));
+    out.write("new\n");
+    out.commit();
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.csv"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.csv"));
+  EXPECT_EQ(test::read_text(dir / "real" / "data.csv"), "new\n");
+  EXPECT_EQ(test::read_text(dir / "real" / "new.csv"), "new\n");
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"dangling.csv", "link.csv", "real"}));
+}
+
+TEST(AtomicFile, TargetsThatCannotBeReplacedAreRefusedAtOnce) {
+  test::ScratchDir dir;
+  std::filesystem::create_directory(dir / "d");
+  std::filesystem::create_symlink("loop2", dir / "loop1");
+  std::filesystem::create_symlink("loop1", dir / "loop2");
+  const std::string d = (dir / "d").string();
+  EXPECT_EQ(error_of([&] { tools::AtomicFile out(d); }), d + ": is a directory");
+  EXPECT_EQ(error_of([&] { tools::AtomicFile out(d + "/"); }), d + "/: names a directory, not a file");
+  EXPECT_EQ(error_of([&] { tools::AtomicFile out("/dev/null"); }),
+            "/dev/null: is not a regular file: outputs go to a temporary file that then replaces the target, so a "
+            "device or pipe cannot be one");
+  EXPECT_EQ(error_of([&] { tools::AtomicFile out(dir / "loop1"); }),
+            (dir / "loop1").string() + ": cannot write: Too many levels of symbolic links");
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"d", "loop1", "loop2"}));
+}
+
+// A registered temporary is removed when SIGTERM ends the program, which
+// still ends by that signal; a forgotten one is left alone.
+TEST(SignalCleanup, TerminationRemovesRegisteredTemporaries) {
+  test::ScratchDir dir;
+  test::write_text(dir / ".a.tmp.x", "partial");
+  test::write_text(dir / "kept", "renamed already");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = ::open(dir.path().c_str(), O_PATH | O_DIRECTORY);
+    tools::remember_temporary(fd, ".a.tmp.x");
+    tools::forget_temporary(tools::remember_temporary(fd, "kept"));
+    std::raise(SIGTERM);
+    ::_exit(0);  // not reached
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{"kept"});
+}
+
+// ---- Output sets ----------------------------------------------------------------
+
+TEST(SameFile, ComparesIdentityOrNormalisedPaths) {
+  test::ScratchDir dir;
+  test::write_text(dir / "a.csv", "a");
+  test::write_text(dir / "b.csv", "b");
+  std::filesystem::create_hard_link(dir / "a.csv", dir / "hard.csv");
+  std::filesystem::create_symlink("a.csv", dir / "soft.csv");
+  EXPECT_TRUE(tools::same_file(dir / "a.csv", dir / "hard.csv"));
+  EXPECT_TRUE(tools::same_file(dir / "a.csv", dir / "soft.csv"));
+  EXPECT_TRUE(tools::same_file(dir / "a.csv", dir / "." / "a.csv"));
+  EXPECT_FALSE(tools::same_file(dir / "a.csv", dir / "b.csv"));
+  EXPECT_TRUE(tools::same_file(dir / "new.csv", dir / "x" / ".." / "new.csv"));  // neither exists
+  EXPECT_FALSE(tools::same_file(dir / "new.csv", dir / "a.csv"));
+}
+
+// Replacing the seed file with its cells, or one output with another, used
+// to succeed with exit 0.
+TEST(OutputSet, RefusesTheInputAndRepeatedOutputs) {
+  test::ScratchDir dir;
+  test::write_text(dir / "in.csv", "0,0\n");
+  const std::string in = (dir / "in.csv").string();
+  tools::OutputSet set(dir / "in.csv");
+  EXPECT_EQ(error_of([&] { set.add(dir / "." / "in.csv", "--output"); }),
+            (dir / "." / "in.csv").string() + ": --output names the input file " + in +
+                ", which it would replace: choose another output");
+  set.add(dir / "x.csv", "--output");
+  EXPECT_EQ(error_of([&] { set.add(dir / "x.csv", "--svg"); }),
+            (dir / "x.csv").string() + ": --svg names the same file as --output: give each output its own file");
+}
+
+// A run whose second output failed used to have replaced the first already.
+TEST(OutputSet, NoTargetIsReplacedUnlessEveryOutputIsWritten) {
+  test::ScratchDir dir;
+  std::filesystem::create_directory(dir / "gone");
+  test::write_text(dir / "keep.csv", "precious\n");
+  {
+    tools::OutputSet set(std::nullopt);
+    tools::AtomicFile& first = set.add(dir / "keep.csv", "--output");
+    tools::AtomicFile& second = set.add(dir / "gone" / "p.svg", "--svg");
+    std::filesystem::remove(dir / "gone");  // the second output's directory vanishes during the run
+    first.write("new\n");
+    EXPECT_NE(error_of([&] {
+                second.write("<svg/>");
+                set.commit();
+              }),
+              "(no error)");
+  }
+  EXPECT_EQ(test::read_text(dir / "keep.csv"), "precious\n");
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{"keep.csv"});
 }
 
 TEST(AtomicFile, MissingDirectoryIsReportedAtOnce) {
