@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <limits>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "atomic_file.hpp"
+#include "diagram_writers.hpp"
 #include "npy.hpp"
 #include "output_set.hpp"
 #include "printable.hpp"
@@ -386,6 +388,42 @@ TEST(SignalCleanup, TerminationRemovesRegisteredTemporaries) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
   EXPECT_EQ(dir.listing(), std::vector<std::string>{"kept"});
+}
+
+// ---- Cell files ---------------------------------------------------------------------
+
+// A cell by hand whose numbers are not finite, as single precision gives for
+// coordinates beyond its range: JSON used to get a bare nan or inf.
+TEST(CellFiles, NonFiniteNumbersStayReadable) {
+  test::ScratchDir dir;
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+  const SeedTable seeds{{0.5, 0.5}, {0}};
+  host::PowerDiagram d;
+  d.cell_begin = {0, 2};
+  d.xs = {inf, -inf};
+  d.ys = {-nan, 0.25};
+  d.neighbours = {host::domain_edge, host::infinite_edge};
+  d.areas = {nan};
+  d.centroid_x = {-nan};
+  d.centroid_y = {inf};
+  d.empty = {0};
+  d.unbounded = {0};
+  const tools::DiagramView view{seeds, d, host::Box{}, host::CellPrecision::single_precision};
+  {
+    tools::AtomicFile json(dir / "c.json"), csv(dir / "c.csv");
+    tools::write_cells_json(json, view);
+    tools::write_cells_csv(csv, view);
+    json.commit();
+    csv.commit();
+  }
+  const std::string json = test::read_text(dir / "c.json");
+  EXPECT_TRUE(json.find("\"area\":null,\"centroid\":[null,null]") != std::string::npos) << json;
+  EXPECT_TRUE(json.find("\"vertices\":[[null,null],[null,0.25]],\"neighbours\":[\"box\",\"inf\"]") !=
+              std::string::npos)
+      << json;
+  EXPECT_EQ(json.find("nan"), std::string::npos);
+  EXPECT_EQ(test::read_text(dir / "c.csv").substr(test::read_text(dir / "c.csv").find('\n') + 1),
+            "0,0.5,0.5,0,nan,nan,inf,0,0,inf nan -inf 0.25,box inf\n");
 }
 
 // ---- Output sets ----------------------------------------------------------------
