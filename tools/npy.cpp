@@ -213,7 +213,8 @@ std::string read_header_text(NpyFile& file) {
 void check_header(const NpyHeader& header) {
   if (header.descr != "<f8") {
     const bool big = !header.descr.empty() && header.descr[0] == '>';
-    throw ToolError("data type '" + printable(header.descr) + "' is not supported: expected little-endian float64 ('<f8')" +
+    throw ToolError("data type '" + printable(header.descr) +
+                    "' is not supported: expected little-endian float64 ('<f8')" +
                     (big ? " (this file is big-endian)" : ""));
   }
   if (header.fortran_order) {

@@ -223,7 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
         PowerError{"both_outputs_one_file", "0,0\n1,1\n", "s.csv --output keep.csv --svg ./keep.csv",
                    "./keep.csv: --svg names the same file as --output: give each output its own file"},
         // A directory as the second output used to fail after the first was replaced.
-        PowerError{"picture_is_a_directory", "0,0\n1,1\n", "s.csv --output keep.csv --svg /tmp", "/tmp: is a directory"},
+        PowerError{"picture_is_a_directory", "0,0\n1,1\n", "s.csv --output keep.csv --svg /tmp",
+                   "/tmp: is a directory"},
         PowerError{"cells_name_a_directory", "0,0\n1,1\n", "s.csv --output keep.csv/ --no-svg",
                    "keep.csv/: names a directory, not a file"},
         // Single precision has no 1e39: the cells used to be written as nan and inf.
@@ -295,7 +296,8 @@ TEST(HostileNpy, LengthsBeyondTheFileFailAtOnceUnderAMemoryLimit) {
   test::write_npy_raw(dir / "shape.npy", "{'descr': '<f8', 'fortran_order': False, 'shape': (1024, 1048576, 2), }",
                       std::string(16, '\0'));
   const std::string limit = "ulimit -v 400000 &&";  // 400 MB of address space
-  const std::string header_message = "header.npy: truncated .npy header: its length field says 4294967295 bytes, only 8 follow\n";
+  const std::string header_message =
+      "header.npy: truncated .npy header: its length field says 4294967295 bytes, only 8 follow\n";
   const std::string shape_message =
       "shape.npy: shape (1024, 1048576, 2) needs 17179869184 bytes of data, the file holds 16 (truncated)\n";
   const Outcome p1 = run(VORN_POWER_PROGRAM, dir, "header.npy --no-svg", limit);

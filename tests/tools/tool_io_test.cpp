@@ -124,7 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "s.csv:1:3: expected a number (y), found '\\xff\xc3\xa9\\xc2\\x9b'"},
         CsvError{"unterminated_quote", "1,2\n\"3,4\n", "s.csv:2:1: this quoted field has no closing quote"},
         CsvError{"text_after_quote", "\"1\"x,2\n", "s.csv:1:4: expected ',' after the quoted field, found 'x,2'"},
-        CsvError{"utf16", std::string("\xFF\xFEx\0,\0y\0", 8), "s.csv: the file is UTF-16 text: save it as UTF-8 or ASCII"}),
+        CsvError{"utf16", std::string("\xFF\xFEx\0,\0y\0", 8),
+                 "s.csv: the file is UTF-16 text: save it as UTF-8 or ASCII"}),
     [](const ::testing::TestParamInfo<CsvError>& info) { return std::string(info.param.name); });
 
 // ---- .npy -------------------------------------------------------------------
@@ -209,11 +210,15 @@ INSTANTIATE_TEST_SUITE_P(
         NpyError{"header_length_beyond_file", "", std::string("\x93NUMPY\x02\x00\xff\xff\xff\xff{'descr'", 20),
                  "truncated .npy header: its length field says 4294967295 bytes, only 8 follow"},
         NpyError{"shape_beyond_file", "{'descr': '<f8', 'fortran_order': False, 'shape': (1073741824, 2), }",
-                 std::string(16, '\0'), "shape (1073741824, 2) needs 17179869184 bytes of data, the file holds 16 (truncated)"},
-        NpyError{"shape_beyond_64_bits", "{'descr': '<f8', 'fortran_order': False, 'shape': (4294967296, 4294967296, 2), }",
-                 "", "shape (4294967296, 4294967296, 2) needs more than 2^64 bytes of data, the file holds 0 (truncated)"},
-        NpyError{"long_data_type_is_cut", "{'descr': '" + std::string(5000, 'f') + "', 'fortran_order': False, 'shape': (1, 2), }",
-                 "", "data type '" + std::string(40, 'f') + "...' is not supported: expected little-endian float64 ('<f8')"}),
+                 std::string(16, '\0'),
+                 "shape (1073741824, 2) needs 17179869184 bytes of data, the file holds 16 (truncated)"},
+        NpyError{"shape_beyond_64_bits",
+                 "{'descr': '<f8', 'fortran_order': False, 'shape': (4294967296, 4294967296, 2), }", "",
+                 "shape (4294967296, 4294967296, 2) needs more than 2^64 bytes of data, the file holds 0 (truncated)"},
+        NpyError{"long_data_type_is_cut",
+                 "{'descr': '" + std::string(5000, 'f') + "', 'fortran_order': False, 'shape': (1, 2), }", "",
+                 "data type '" + std::string(40, 'f') +
+                     "...' is not supported: expected little-endian float64 ('<f8')"}),
     [](const ::testing::TestParamInfo<NpyError>& info) { return std::string(info.param.name); });
 
 // An empty array has no data to copy: reading one used to hand memcpy a
