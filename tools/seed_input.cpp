@@ -254,6 +254,8 @@ SeedTable read_seeds(const std::filesystem::path& path) {
   if (ext != ".csv") {
     throw ToolError(path.string() + ": unknown seed file type '" + ext + "': use .csv or .npy");
   }
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) throw ToolError(path.string() + ": is a directory, not a seed file");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw ToolError(path.string() + ": cannot open: " + std::strerror(errno));
   const std::string text(std::istreambuf_iterator<char>(file), {});

@@ -282,6 +282,13 @@ TEST(SeedFiles, UnknownExtensionAndMissingFileAreNamed) {
             (dir / "s.txt").string() + ": unknown seed file type '.txt': use .csv or .npy");
   EXPECT_EQ(error_of([&] { tools::read_seeds(dir / "missing.csv"); }),
             (dir / "missing.csv").string() + ": cannot open: No such file or directory");
+  // A directory used to end in the stream library's own exception, with exit 1.
+  std::filesystem::create_directory(dir / "d.csv");
+  std::filesystem::create_directory(dir / "d.npy");
+  EXPECT_EQ(error_of([&] { tools::read_seeds(dir / "d.csv"); }),
+            (dir / "d.csv").string() + ": is a directory, not a seed file");
+  EXPECT_EQ(error_of([&] { tools::read_seeds(dir / "d.npy"); }),
+            (dir / "d.npy").string() + ": is a directory, not a .npy file");
 }
 
 // ---- Atomic output ------------------------------------------------------------
