@@ -1,12 +1,25 @@
-// Output files that appear whole or not at all: the text goes to a temporary
-// file in the target's directory, which commit() renames over the target.
-// A file that is never committed is removed, so a failed run leaves neither
-// a partial file nor a stray temporary.
+// Output files that appear whole or not at all.
+//
+// Opening an AtomicFile checks its target without creating anything: the
+// target's directory must exist and be writable, and the target, if it
+// exists, must be a regular file. A symbolic link is followed, so the file
+// it names is replaced and the link stays. So a doomed output is reported
+// before any work, and a run stopped during its computation leaves no trace.
+//
+// The text goes to a temporary file in the target's directory, made when
+// writing starts: an anonymous file (O_TMPFILE) where the filesystem has
+// them, otherwise a hidden ".NAME.tmp.XXXXXX" that an interrupting signal
+// removes (signal_cleanup.hpp). finish() gives it that hidden name and
+// commit() renames it over the target, with the permission bits (and, where
+// allowed, the owner) of the file it replaces. A file never committed is
+// removed, so a failed run leaves neither a partial file nor a temporary.
 #pragma once
 
+#include <sys/types.h>
+
 #include <charconv>
-#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,14 +27,16 @@ namespace vorn::tools {
 
 class AtomicFile {
  public:
-  // Creates the temporary file now, so that an unwritable directory is
-  // reported before any work; throws ToolError naming the target.
+  // Throws ToolError naming the target when it cannot be written.
   explicit AtomicFile(std::filesystem::path target);
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
+  // The path as given, for messages.
   const std::filesystem::path& target() const { return target_; }
+  // The file that commit() replaces: the target with symbolic links followed.
+  const std::filesystem::path& destination() const { return destination_; }
 
   // Buffered text output; throws ToolError when the disk refuses it.
   void write(std::string_view text) {
@@ -44,19 +59,33 @@ class AtomicFile {
     write({text, static_cast<std::size_t>(end - text)});
   }
 
-  // Flushes, syncs and closes the temporary file; the target is untouched.
+  // Writes, syncs and closes the temporary file under its hidden name in
+  // the target's directory; the target is untouched.
   void finish();
   // Renames the finished temporary over the target.
   void commit();
 
  private:
   static constexpr std::size_t flush_size = 1 << 20;
+  void open_temporary();
+  void name_temporary();
   void flush();
-  [[noreturn]] void fail(const std::string& what);
+  [[noreturn]] void fail(const std::string& what) const;
 
   std::filesystem::path target_;
-  std::filesystem::path temporary_;
-  std::FILE* stream_ = nullptr;
+  std::filesystem::path destination_;
+  std::string dir_name_;             // the destination's directory, for messages
+  int dir_ = -1;                     // and open from the start
+  struct Replaced {
+    mode_t mode;  // permission bits, kept by the new file
+    uid_t owner;
+    gid_t group;
+  };
+  std::optional<Replaced> replaced_;  // the existing destination, if any
+  int fd_ = -1;                      // the temporary, while being written
+  bool anonymous_ = false;           // fd_ is an O_TMPFILE file with no name yet
+  std::string temporary_;            // its hidden name in dir_, once it has one
+  int cleanup_slot_ = -1;
   std::string buffer_;
   bool committed_ = false;
 };

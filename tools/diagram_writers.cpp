@@ -12,6 +12,15 @@ namespace {
 
 using host::PowerDiagram;
 
+// CSV numbers: the shortest text that reads back, and for a NaN plain "nan"
+// (to_chars would write "-nan" for a negative one, which fewer readers take);
+// infinities are "inf" and "-inf".
+void csv_number(AtomicFile& out, double value) { std::isnan(value) ? out.write("nan") : out.number(value); }
+
+// JSON has no literal for a non-finite number and no reader accepts a bare
+// nan or inf, so those are written as null.
+void json_number(AtomicFile& out, double value) { std::isfinite(value) ? out.number(value) : out.write("null"); }
+
 void neighbour_text(AtomicFile& out, std::int32_t neighbour, bool quoted) {
   if (neighbour == host::domain_edge) return out.write(quoted ? "\"box\"" : "box");
   if (neighbour == host::infinite_edge) return out.write(quoted ? "\"inf\"" : "inf");
@@ -23,26 +32,26 @@ void csv_row(AtomicFile& out, const DiagramView& v, std::size_t i) {
   out.integer(static_cast<long long>(i));
   for (const double value : {v.seeds.positions[2 * i], v.seeds.positions[2 * i + 1], v.seeds.weights[i]}) {
     out.write(",");
-    out.number(value);
+    csv_number(out, value);
   }
   out.write(",");
   if (d.unbounded[i]) {
     out.write("inf,,");
   } else {
-    out.number(d.areas[i]);
+    csv_number(out, d.areas[i]);
     out.write(",");
-    if (!d.empty[i]) out.number(d.centroid_x[i]);
+    if (!d.empty[i]) csv_number(out, d.centroid_x[i]);
     out.write(",");
-    if (!d.empty[i]) out.number(d.centroid_y[i]);
+    if (!d.empty[i]) csv_number(out, d.centroid_y[i]);
   }
   out.write(d.empty[i] ? ",1," : ",0,");
   out.write(d.unbounded[i] ? "1," : "0,");
   const auto begin = static_cast<std::size_t>(d.cell_begin[i]), end = static_cast<std::size_t>(d.cell_begin[i + 1]);
   for (std::size_t k = begin; k < end; ++k) {
     if (k != begin) out.write(" ");
-    out.number(d.xs[k]);
+    csv_number(out, d.xs[k]);
     out.write(" ");
-    out.number(d.ys[k]);
+    csv_number(out, d.ys[k]);
   }
   out.write(",");
   for (std::size_t k = begin; k < end; ++k) {
@@ -60,18 +69,18 @@ void json_cell(AtomicFile& out, const DiagramView& v, std::size_t i) {
   const double values[] = {v.seeds.positions[2 * i], v.seeds.positions[2 * i + 1], v.seeds.weights[i]};
   for (int k = 0; k < 3; ++k) {
     out.write(keys[k]);
-    out.number(values[k]);
+    json_number(out, values[k]);
   }
   out.write(",\"area\":");
-  d.unbounded[i] ? out.write("null") : out.number(d.areas[i]);
+  d.unbounded[i] ? out.write("null") : json_number(out, d.areas[i]);
   out.write(",\"centroid\":");
   if (d.empty[i] || d.unbounded[i]) {
     out.write("null");
   } else {
     out.write("[");
-    out.number(d.centroid_x[i]);
+    json_number(out, d.centroid_x[i]);
     out.write(",");
-    out.number(d.centroid_y[i]);
+    json_number(out, d.centroid_y[i]);
     out.write("]");
   }
   out.write(d.empty[i] ? ",\"empty\":true" : ",\"empty\":false");
@@ -79,9 +88,9 @@ void json_cell(AtomicFile& out, const DiagramView& v, std::size_t i) {
   const auto begin = static_cast<std::size_t>(d.cell_begin[i]), end = static_cast<std::size_t>(d.cell_begin[i + 1]);
   for (std::size_t k = begin; k < end; ++k) {
     out.write(k != begin ? ",[" : "[");
-    out.number(d.xs[k]);
+    json_number(out, d.xs[k]);
     out.write(",");
-    out.number(d.ys[k]);
+    json_number(out, d.ys[k]);
     out.write("]");
   }
   out.write("],\"neighbours\":[");
@@ -116,7 +125,7 @@ void write_cells_json(AtomicFile& out, const DiagramView& view) {
     const double bounds[] = {b.x_min, b.y_min, b.x_max, b.y_max};
     for (int k = 0; k < 4; ++k) {
       out.write(k == 0 ? "[" : ",");
-      out.number(bounds[k]);
+      json_number(out, bounds[k]);
     }
     out.write("]");
   } else {

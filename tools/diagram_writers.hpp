@@ -15,6 +15,8 @@
 //        "neighbours": [index | "box" | "inf", ...]}, ...]}
 //
 // Numbers are written in the shortest form that reads back to the same double.
+// A number that is not finite is written in CSV as "inf", "-inf" or "nan",
+// and in JSON, which has no such literals, as null.
 #pragma once
 
 #include <filesystem>

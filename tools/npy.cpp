@@ -1,13 +1,16 @@
 #include "npy.hpp"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
+#include "printable.hpp"
 #include "tool_error.hpp"
 
 namespace vorn::tools {
@@ -53,7 +56,7 @@ class HeaderCursor {
     const std::string digits = word();
     if (digits.empty() || digits.size() > 18 ||
         digits.find_first_not_of("0123456789") != std::string::npos) {
-      fail("expected a dimension, found '" + digits + "'");
+      fail("expected a dimension, found '" + printable(digits) + "'");
     }
     return std::stoll(digits);
   }
@@ -81,7 +84,7 @@ std::vector<long long> parse_shape(HeaderCursor& in) {
 
 bool parse_bool(HeaderCursor& in) {
   const std::string w = in.word();
-  if (w != "True" && w != "False") in.fail("expected True or False, found '" + w + "'");
+  if (w != "True" && w != "False") in.fail("expected True or False, found '" + printable(w) + "'");
   return w == "True";
 }
 
@@ -92,7 +95,10 @@ std::string describe_shape(const std::vector<long long>& shape) {
 }
 
 // The byte count of the data that `shape` describes, or nothing on overflow.
+// An extent of 0 makes the array empty whatever the other extents are, so
+// (2^32, 2^32, 0) needs 0 bytes rather than overflowing on the way there.
 std::optional<std::uint64_t> data_bytes(const std::vector<long long>& shape) {
+  if (std::find(shape.begin(), shape.end(), 0) != shape.end()) return 0;
   std::uint64_t count = sizeof(double);
   for (const long long extent : shape) {
     if (__builtin_mul_overflow(count, static_cast<std::uint64_t>(extent), &count)) return std::nullopt;
@@ -117,7 +123,7 @@ NpyHeader parse_npy_header(const std::string& text) {
     } else if (key == "shape") {
       header.shape = parse_shape(in), seen_shape = true;
     } else {
-      in.fail("unknown key '" + key + "'");
+      in.fail("unknown key '" + printable(key) + "'");
     }
     if (!in.take(',')) {
       in.expect('}', "',' or '}' after a value");
@@ -130,8 +136,61 @@ NpyHeader parse_npy_header(const std::string& text) {
 
 namespace {
 
+// An open .npy file and how many bytes remain in it. Every allocation made
+// while reading is first checked against what remains, so a length field or
+// a shape that promises more than the file holds fails at once instead of
+// allocating it. For a pipe, whose size is unknown, buffers grow only as
+// bytes actually arrive.
+class NpyFile {
+ public:
+  explicit NpyFile(const std::filesystem::path& path) : file_(std::fopen(path.c_str(), "rb")) {
+    if (file_ == nullptr) throw ToolError(path.string() + ": cannot open: " + std::strerror(errno));
+    struct stat info {};
+    const bool known = ::fstat(::fileno(file_), &info) == 0;
+    if (known && S_ISDIR(info.st_mode)) {
+      std::fclose(file_);
+      throw ToolError(path.string() + ": is a directory, not a .npy file");
+    }
+    if (known && S_ISREG(info.st_mode)) remaining_ = static_cast<std::uint64_t>(info.st_size);
+  }
+  ~NpyFile() { std::fclose(file_); }
+  NpyFile(const NpyFile&) = delete;
+  NpyFile& operator=(const NpyFile&) = delete;
+
+  // Bytes left in a regular file; nothing for a pipe or device.
+  std::optional<std::uint64_t> remaining() const { return remaining_; }
+
+  // Exactly `size` bytes into `out`, false when the file ends first.
+  bool read(char* out, std::size_t size) {
+    const std::size_t got = std::fread(out, 1, size, file_);
+    if (remaining_) *remaining_ -= std::min<std::uint64_t>(*remaining_, got);
+    return got == size;
+  }
+
+  // Up to `limit` bytes, in steps so that the buffer never outgrows what
+  // the file really held; stops early at the end of the file.
+  std::string read_up_to(std::uint64_t limit) {
+    constexpr std::size_t step = 1 << 20;
+    std::string bytes;
+    while (bytes.size() < limit) {
+      const std::size_t old = bytes.size();
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(step, limit - old));
+      bytes.resize(old + want);
+      const std::size_t got = std::fread(bytes.data() + old, 1, want, file_);
+      bytes.resize(old + got);
+      if (got < want) break;
+    }
+    if (remaining_) *remaining_ -= std::min<std::uint64_t>(*remaining_, bytes.size());
+    return bytes;
+  }
+
+ private:
+  std::FILE* file_;
+  std::optional<std::uint64_t> remaining_;
+};
+
 // Magic, version and header length; leaves `file` at the first data byte.
-std::string read_header_text(std::ifstream& file) {
+std::string read_header_text(NpyFile& file) {
   char prefix[8];
   if (!file.read(prefix, 8) || std::memcmp(prefix, "\x93NUMPY", 6) != 0) {
     throw ToolError("not a .npy file (no \\x93NUMPY magic at the start)");
@@ -139,18 +198,23 @@ std::string read_header_text(std::ifstream& file) {
   const int major = static_cast<unsigned char>(prefix[6]);
   if (major < 1 || major > 3) throw ToolError(".npy format version " + std::to_string(major) + " is not supported");
   unsigned char size[4] = {0, 0, 0, 0};
-  const std::streamsize size_bytes = major == 1 ? 2 : 4;
+  const std::size_t size_bytes = major == 1 ? 2 : 4;
   if (!file.read(reinterpret_cast<char*>(size), size_bytes)) throw ToolError("truncated .npy header");
   const std::uint32_t length = size[0] | size[1] << 8 | size[2] << 16 | static_cast<std::uint32_t>(size[3]) << 24;
-  std::string text(length, '\0');
-  if (!file.read(text.data(), length)) throw ToolError("truncated .npy header");
+  if (file.remaining() && length > *file.remaining()) {
+    throw ToolError("truncated .npy header: its length field says " + std::to_string(length) +
+                    " bytes, only " + std::to_string(*file.remaining()) + " follow");
+  }
+  std::string text = file.read_up_to(length);
+  if (text.size() != length) throw ToolError("truncated .npy header");
   return text;
 }
 
 void check_header(const NpyHeader& header) {
   if (header.descr != "<f8") {
     const bool big = !header.descr.empty() && header.descr[0] == '>';
-    throw ToolError("data type '" + header.descr + "' is not supported: expected little-endian float64 ('<f8')" +
+    throw ToolError("data type '" + printable(header.descr) +
+                    "' is not supported: expected little-endian float64 ('<f8')" +
                     (big ? " (this file is big-endian)" : ""));
   }
   if (header.fortran_order) {
@@ -158,25 +222,52 @@ void check_header(const NpyHeader& header) {
   }
 }
 
+[[noreturn]] void wrong_data_size(const NpyHeader& header, std::optional<std::uint64_t> expected, std::uint64_t held) {
+  throw ToolError("shape " + describe_shape(header.shape) + " needs " +
+                  (expected ? std::to_string(*expected) : std::string("more than 2^64")) +
+                  " bytes of data, the file holds " + std::to_string(held) +
+                  (!expected || *expected > held ? " (truncated)" : ""));
+}
+
+// The data of a regular file, whose size is known: the size is checked
+// before the array is allocated, and the bytes go straight into it.
+std::vector<double> read_known_size_data(NpyFile& file, const NpyHeader& header) {
+  const auto expected = data_bytes(header.shape);
+  const std::uint64_t held = *file.remaining();
+  if (!expected || *expected != held) wrong_data_size(header, expected, held);
+  std::vector<double> values(static_cast<std::size_t>(held / sizeof(double)));
+  if (!values.empty() && !file.read(reinterpret_cast<char*>(values.data()), static_cast<std::size_t>(held))) {
+    throw ToolError("the file shrank or failed while being read");
+  }
+  return values;  // x86-64 is little-endian, like '<f8'
+}
+
+// The data of a pipe: read up to one byte more than the shape needs, so a
+// longer stream is refused without holding more than that.
+std::vector<double> read_streamed_data(NpyFile& file, const NpyHeader& header) {
+  const auto expected = data_bytes(header.shape);
+  if (!expected) throw ToolError("shape " + describe_shape(header.shape) + " needs more than 2^64 bytes of data");
+  const std::string data = file.read_up_to(*expected + 1);
+  if (data.size() > *expected) {
+    throw ToolError("shape " + describe_shape(header.shape) + " needs " + std::to_string(*expected) +
+                    " bytes of data, the stream holds more");
+  }
+  if (*expected != data.size()) wrong_data_size(header, expected, data.size());
+  std::vector<double> values(data.size() / sizeof(double));
+  if (!values.empty()) std::memcpy(values.data(), data.data(), data.size());
+  return values;
+}
+
 }  // namespace
 
 NpyArray read_npy(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw ToolError(path.string() + ": cannot open: " + std::strerror(errno));
+  NpyFile file(path);
   try {
-    const NpyHeader header = parse_npy_header(read_header_text(file));
+    NpyHeader header = parse_npy_header(read_header_text(file));
     check_header(header);
-    const std::string data(std::istreambuf_iterator<char>(file), {});
-    const auto expected = data_bytes(header.shape);
-    if (!expected || *expected != data.size()) {
-      throw ToolError("shape " + describe_shape(header.shape) + " needs " +
-                      (expected ? std::to_string(*expected) : std::string("more than 2^64")) +
-                      " bytes of data, the file holds " + std::to_string(data.size()) +
-                      (expected && *expected > data.size() ? " (truncated)" : ""));
-    }
-    NpyArray array{header.shape, std::vector<double>(data.size() / sizeof(double))};
-    std::memcpy(array.values.data(), data.data(), data.size());  // x86-64 is little-endian, like '<f8'
-    return array;
+    std::vector<double> values =
+        file.remaining() ? read_known_size_data(file, header) : read_streamed_data(file, header);
+    return {std::move(header.shape), std::move(values)};
   } catch (const ToolError& e) {
     throw ToolError(path.string() + ": " + e.what());
   }

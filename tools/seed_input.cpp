@@ -5,14 +5,17 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "npy.hpp"
+#include "printable.hpp"
 #include "tool_error.hpp"
 
 namespace vorn::tools {
@@ -21,43 +24,51 @@ namespace {
 
 constexpr std::size_t seed_limit = std::size_t{1} << 31;  // the engine numbers seeds in 32 bits
 
-// One comma-separated field: its text without padding and its 1-based column.
+// One comma-separated field: its text without padding or surrounding double
+// quotes, and the 1-based column where it starts.
 struct Field {
   std::string_view text;
   std::size_t column;
 };
 
+enum class Column { x, y, weight };
+
+const char* column_name(Column c) { return c == Column::x ? "x" : c == Column::y ? "y" : "weight"; }
+
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-std::vector<Field> split_fields(std::string_view line) {
-  std::vector<Field> fields;
-  std::size_t begin = 0;
-  for (;;) {
-    const std::size_t comma = std::min(line.find(',', begin), line.size());
-    std::size_t a = begin, b = comma;
-    while (a < b && is_blank(line[a])) ++a;
-    while (b > a && is_blank(line[b - 1])) --b;
-    fields.push_back({line.substr(a, b - a), a + 1});
-    if (comma == line.size()) return fields;
-    begin = comma + 1;
-  }
-}
-
 // The field's value if the whole field is a number (a leading '+' allowed).
+// A number too small for a double reads as 0 or the nearest subnormal, as
+// strtod gives it; one too large reads as infinity and is refused later.
 std::optional<double> number(std::string_view text) {
   if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
   double value = 0.0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error == std::errc::result_out_of_range) return std::numeric_limits<double>::infinity();
-  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  if (end != text.data() + text.size()) return std::nullopt;
+  if (error == std::errc::result_out_of_range) {
+    // from_chars leaves `value` alone both for overflow and for underflow to
+    // 0; strtod tells them apart. The programs never set a locale, so its
+    // decimal point is '.'.
+    return std::strtod(std::string(text).c_str(), nullptr);
+  }
+  if (error != std::errc{}) return std::nullopt;
   return value;
 }
 
+std::string lowercase(std::string_view text) {
+  std::string s(text);
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+// A first line of column names: no field is a number and some field starts
+// like a word. ("1;2" is thus a malformed seed, not a header.)
 bool is_header(const std::vector<Field>& fields) {
-  return std::all_of(fields.begin(), fields.end(), [](const Field& f) {
+  const bool any_word = std::any_of(fields.begin(), fields.end(), [](const Field& f) {
     const char c = f.text.empty() ? '\0' : f.text[0];
-    return (std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '"' || c == '\'') && !number(f.text);
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '\'';
   });
+  return any_word && std::none_of(fields.begin(), fields.end(), [](const Field& f) { return number(f.text); });
 }
 
 class CsvReader {
@@ -68,38 +79,122 @@ class CsvReader {
     throw ToolError(std::string(name_) + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what);
   }
 
+  void add_line(std::string_view text, std::size_t line, SeedTable& seeds) {
+    if (std::all_of(text.begin(), text.end(), is_blank)) return;
+    const auto fields = split(text, line);
+    const bool first = std::exchange(first_, false);
+    if (first && is_header(fields)) {
+      columns_ = header_columns(fields, line);
+      return;
+    }
+    check_field_count(fields, text, line);
+    if (seeds.weights.size() + 1 >= seed_limit) fail(line, 1, "too many seeds: the count must stay below 2^31");
+    double x = 0.0, y = 0.0, weight = 0.0;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const Column c = columns_.empty() ? static_cast<Column>(i) : columns_[i];
+      const double v = value(fields[i], line, column_name(c));
+      (c == Column::x ? x : c == Column::y ? y : weight) = v;
+    }
+    seeds.positions.push_back(x);
+    seeds.positions.push_back(y);
+    seeds.weights.push_back(weight);
+  }
+
+ private:
+  // The fields of `line`, split at commas outside double quotes. A quoted
+  // field ends at its closing quote ("" inside stands for one quote) and
+  // may be padded outside the quotes only.
+  std::vector<Field> split(std::string_view text, std::size_t line) const {
+    std::vector<Field> fields;
+    std::size_t at = 0;
+    for (;;) {
+      while (at < text.size() && is_blank(text[at])) ++at;
+      const std::size_t begin = at;
+      std::string_view field;
+      if (at < text.size() && text[at] == '"') {
+        std::size_t close = at + 1;
+        while (close < text.size() && (text[close] != '"' || (close + 1 < text.size() && text[close + 1] == '"'))) {
+          close += text[close] == '"' ? 2 : 1;
+        }
+        if (close >= text.size()) fail(line, begin + 1, "this quoted field has no closing quote");
+        field = text.substr(at + 1, close - at - 1);
+        at = close + 1;
+        while (at < text.size() && is_blank(text[at])) ++at;
+        if (at < text.size() && text[at] != ',') {
+          fail(line, at + 1, "expected ',' after the quoted field, found '" + printable(text.substr(at)) + "'");
+        }
+      } else {
+        at = std::min(text.find(',', at), text.size());
+        std::size_t end = at;
+        while (end > begin && is_blank(text[end - 1])) --end;
+        field = text.substr(begin, end - begin);
+      }
+      fields.push_back({field, begin + 1});
+      if (at == text.size()) return fields;
+      ++at;
+    }
+  }
+
+  // The meaning of each column, by its name: x, y and weight (or w), in any
+  // case and order; anything else is refused rather than guessed at.
+  std::vector<Column> header_columns(const std::vector<Field>& fields, std::size_t line) const {
+    std::vector<Column> columns;
+    for (const Field& f : fields) {
+      std::string_view name = f.text;
+      if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'') name = name.substr(1, name.size() - 2);
+      const std::string key = lowercase(name);
+      const std::optional<Column> c = key == "x" ? std::optional(Column::x)
+                                      : key == "y" ? std::optional(Column::y)
+                                      : key == "weight" || key == "w" ? std::optional(Column::weight)
+                                                                     : std::nullopt;
+      if (!c) {
+        fail(line, f.column,
+             (name.empty() ? std::string("a column has no name") : "unknown column '" + printable(name) + "'") +
+                 ": the header may name only x, y and weight (or w)");
+      }
+      if (std::find(columns.begin(), columns.end(), *c) != columns.end()) {
+        fail(line, f.column, std::string("the header names the ") + column_name(*c) + " column twice");
+      }
+      columns.push_back(*c);
+    }
+    for (const Column needed : {Column::x, Column::y}) {
+      if (std::find(columns.begin(), columns.end(), needed) == columns.end()) {
+        fail(line, 1, std::string("the header has no ") + column_name(needed) + " column");
+      }
+    }
+    return columns;
+  }
+
+  // Without a header a line holds x, y and an optional weight; with one, a
+  // field for every named column.
+  void check_field_count(const std::vector<Field>& fields, std::string_view text, std::size_t line) const {
+    const std::size_t low = columns_.empty() ? 2 : columns_.size(), high = columns_.empty() ? 3 : columns_.size();
+    if (fields.size() >= low && fields.size() <= high) return;
+    const std::size_t column = fields.size() > high ? fields[high].column : text.size() + 1;
+    if (columns_.empty()) {
+      fail(line, column,
+           "expected 2 or 3 fields (x, y and an optional weight), found " + std::to_string(fields.size()));
+    }
+    std::string names;
+    for (const Column c : columns_) names += (names.empty() ? "" : ", ") + std::string(column_name(c));
+    fail(line, column,
+         "expected " + std::to_string(high) + " fields (" + names + ", as the header says), found " +
+             std::to_string(fields.size()));
+  }
+
   double value(const Field& f, std::size_t line, const char* what) const {
     if (f.text.empty()) fail(line, f.column, std::string("expected a number (") + what + "), found an empty field");
     const auto v = number(f.text);
-    if (!v) fail(line, f.column, std::string("expected a number (") + what + "), found '" + std::string(f.text) + "'");
+    if (!v) fail(line, f.column, std::string("expected a number (") + what + "), found '" + printable(f.text) + "'");
     if (!std::isfinite(*v)) {
-      fail(line, f.column, std::string("the ") + what + " '" + std::string(f.text) + "' is not a finite number");
+      fail(line, f.column, std::string("the ") + what + " '" + printable(f.text) + "' is not a finite number");
     }
     return *v;
   }
 
-  void add_line(std::string_view text, std::size_t line, SeedTable& seeds) {
-    if (std::all_of(text.begin(), text.end(), is_blank)) return;
-    const auto fields = split_fields(text);
-    if (first_ && is_header(fields)) {
-      first_ = false;
-      return;
-    }
-    first_ = false;
-    if (fields.size() < 2 || fields.size() > 3) {
-      const std::size_t column = fields.size() > 3 ? fields[3].column : text.size() + 1;
-      fail(line, column,
-           "expected 2 or 3 fields (x, y and an optional weight), found " + std::to_string(fields.size()));
-    }
-    if (seeds.weights.size() + 1 >= seed_limit) fail(line, 1, "too many seeds: the count must stay below 2^31");
-    seeds.positions.push_back(value(fields[0], line, "x"));
-    seeds.positions.push_back(value(fields[1], line, "y"));
-    seeds.weights.push_back(fields.size() == 3 ? value(fields[2], line, "weight") : 0.0);
-  }
-
- private:
   std::string_view name_;
-  bool first_ = true;  // no non-blank line seen yet: a header may come
+  bool first_ = true;            // no non-blank line seen yet: a header may come
+  std::vector<Column> columns_;  // from the header; empty without one
 };
 
 std::string lowercase_extension(const std::filesystem::path& path) {
@@ -111,6 +206,10 @@ std::string lowercase_extension(const std::filesystem::path& path) {
 }  // namespace
 
 SeedTable parse_csv_seeds(std::string_view text, std::string_view name) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a UTF-8 byte-order mark, as some editors write
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+    throw ToolError(std::string(name) + ": the file is UTF-16 text: save it as UTF-8 or ASCII");
+  }
   CsvReader reader(name);
   SeedTable seeds;
   std::size_t line = 1;
@@ -155,6 +254,8 @@ SeedTable read_seeds(const std::filesystem::path& path) {
   if (ext != ".csv") {
     throw ToolError(path.string() + ": unknown seed file type '" + ext + "': use .csv or .npy");
   }
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) throw ToolError(path.string() + ": is a directory, not a seed file");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw ToolError(path.string() + ": cannot open: " + std::strerror(errno));
   const std::string text(std::istreambuf_iterator<char>(file), {});

@@ -13,10 +13,14 @@ struct SeedTable {
 };
 
 // CSV text: one seed per line, "x,y" or "x,y,weight" (fields may be padded
-// with spaces or tabs), blank lines ignored, and optionally a first line of
-// column names (fields that start with a letter, '_' or a quote and are not
-// numbers). Throws ToolError "<name>:<line>:<column>: <problem>" for the
-// first bad field, with 1-based line and column.
+// with spaces or tabs and wrapped in double quotes), blank lines ignored, a
+// UTF-8 byte-order mark skipped. The first line may name the columns: when
+// none of its fields is a number and one starts like a word, it is a header
+// whose names (x, y, weight or w; any case, any order, quotes trimmed) say
+// which column holds what, and every line then has one field per name.
+// Throws ToolError "<name>:<line>:<column>: <problem>" for the first bad
+// field, with 1-based line and column, showing at most a short, escaped
+// excerpt of the field.
 SeedTable parse_csv_seeds(std::string_view text, std::string_view name);
 
 // A float64 .npy array of shape (n, 2) (x, y) or (n, 3) (x, y, weight).

@@ -50,6 +50,11 @@ void point(AtomicFile& out, const Frame& f, double x, double y) {
 void cell_outline(AtomicFile& out, const Frame& f, const host::PowerDiagram& d, std::size_t i) {
   const auto begin = static_cast<std::size_t>(d.cell_begin[i]), end = static_cast<std::size_t>(d.cell_begin[i + 1]);
   if (begin == end) return;
+  // A vertex beyond the range of a double cannot be drawn: leave the cell
+  // out rather than spoil the picture with "inf" in a path.
+  for (std::size_t k = begin; k < end; ++k) {
+    if (!std::isfinite(d.xs[k]) || !std::isfinite(d.ys[k])) return;
+  }
   if (!d.unbounded[i]) {
     out.write("<polygon points=\"");
     for (std::size_t k = begin; k < end; ++k) {

@@ -10,6 +10,7 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -138,7 +139,14 @@ int run(const MassOptions& o) {
     axes = {h, 0, 0, 0.25 * h, h, 0, 0, 0, h};  // sheared: volume is unchanged
   }
   const auto start = std::chrono::steady_clock::now();
-  const double mass = vorn::host::image_mass(values, extents, axes, level);
+  // An image with no voxels has no mass, whatever its other extents: the
+  // library would multiply them out first and refuse (2^32, 2^32, 0).
+  double mass = 0.0;
+  try {
+    if (!values.empty()) mass = vorn::host::image_mass(values, extents, axes, level);
+  } catch (const std::invalid_argument& e) {
+    throw ToolError((o.image ? *o.image + ": " : std::string()) + e.what());
+  }
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
   std::printf("image %lld x %lld x %lld, %s\nmass %.17g\ntime %.3f ms\nbuild %s\n", extents[0], extents[1],
               extents[2], o.image ? o.image->c_str() : "sheared unit cube", mass, took.count(),

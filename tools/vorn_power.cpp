@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -19,6 +20,7 @@
 #include "atomic_file.hpp"
 #include "build_level.hpp"
 #include "diagram_writers.hpp"
+#include "output_set.hpp"
 #include "power_options.hpp"
 #include "seed_input.hpp"
 #include "tool_error.hpp"
@@ -61,6 +63,35 @@ host::Box bounding_box(const tools::SeedTable& seeds, const std::string& name) {
   return b;
 }
 
+// The part of cell i that is not finite (an unbounded cell has no finite
+// area or centroid, but its stand-in vertices are finite), or nullptr.
+const char* non_finite_part(const host::PowerDiagram& d, long long i) {
+  for (auto k = d.cell_begin[i]; k < d.cell_begin[i + 1]; ++k) {
+    if (!std::isfinite(d.xs[k]) || !std::isfinite(d.ys[k])) return "a vertex";
+  }
+  if (d.unbounded[i] || d.empty[i]) return nullptr;
+  if (!std::isfinite(d.areas[i])) return "the area";
+  if (!std::isfinite(d.centroid_x[i]) || !std::isfinite(d.centroid_y[i])) return "the centroid";
+  return nullptr;
+}
+
+// Refuses a diagram with a number that is not finite where the cell has
+// one: it was computed beyond the range of its arithmetic, and writing it
+// would hand on a wrong result.
+void check_cells_are_finite(const host::PowerDiagram& d, const tools::PowerOptions& o) {
+  for (long long i = 0; i < d.cell_count(); ++i) {
+    const char* part = non_finite_part(d, i);
+    if (part == nullptr) continue;
+    const std::string where = (o.input ? *o.input + ": " : std::string()) + "seed " + std::to_string(i) + ": " +
+                              part + " of its cell overflowed ";
+    if (o.precision == host::CellPrecision::single_precision) {
+      throw ToolError(where + "single precision (--float): the coordinates or the box are too large for it; use "
+                              "--double");
+    }
+    throw ToolError(where + "double precision: the coordinates or the box are too large; scale them down");
+  }
+}
+
 // A bar on standard error, once the cell phase has run for a second, and
 // only when standard error is a terminal.
 class ProgressBar {
@@ -89,21 +120,21 @@ class ProgressBar {
   Clock::time_point start_, last_;
 };
 
+// The output files, checked before any work so that a bad one fails at once.
 struct Outputs {
-  std::unique_ptr<tools::AtomicFile> cells;
-  std::unique_ptr<tools::AtomicFile> picture;
-};
-
-// Created before any work, so that an unwritable place fails at once.
-Outputs open_outputs(const tools::PowerOptions& o) {
-  Outputs out;
-  if (o.cells_path) {
-    tools::cell_format_for(*o.cells_path);
-    out.cells = std::make_unique<tools::AtomicFile>(*o.cells_path);
+  explicit Outputs(const tools::PowerOptions& o)
+      : set(o.input ? std::optional<std::filesystem::path>(*o.input) : std::nullopt) {
+    if (o.cells_path) {
+      cells = &set.add(*o.cells_path, "--output");
+      tools::cell_format_for(*o.cells_path);
+    }
+    if (o.svg_path) picture = &set.add(*o.svg_path, "--svg");
   }
-  if (o.svg_path) out.picture = std::make_unique<tools::AtomicFile>(*o.svg_path);
-  return out;
-}
+
+  tools::OutputSet set;
+  tools::AtomicFile* cells = nullptr;
+  tools::AtomicFile* picture = nullptr;
+};
 
 double write_outputs(Outputs& out, const tools::DiagramView& view) {
   const auto start = Clock::now();
@@ -113,15 +144,9 @@ double write_outputs(Outputs& out, const tools::DiagramView& view) {
     } else {
       tools::write_cells_json(*out.cells, view);
     }
-    out.cells->finish();
   }
-  if (out.picture) {
-    tools::write_svg(*out.picture, view);
-    out.picture->finish();
-  }
-  // Both files are complete on disk before either replaces its target.
-  if (out.cells) out.cells->commit();
-  if (out.picture) out.picture->commit();
+  if (out.picture) tools::write_svg(*out.picture, view);
+  out.set.commit();
   return seconds_since(start);
 }
 
@@ -167,7 +192,7 @@ void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, do
 
 int run(const tools::PowerOptions& o) {
   const host::IsaLevel level = tools::chosen_isa_level();
-  Outputs outputs = open_outputs(o);
+  Outputs outputs(o);
   auto start = Clock::now();
   const tools::SeedTable seeds = o.input ? tools::read_seeds(*o.input) : generated_seeds(o.seed_count, o.rng_seed);
   const double read_seconds = seconds_since(start);
@@ -191,6 +216,7 @@ int run(const tools::PowerOptions& o) {
     throw ToolError((o.input ? *o.input + ": " : std::string()) + e.what());
   }
   bar.finish();
+  check_cells_are_finite(diagram, o);
   const tools::DiagramView view{seeds, diagram, options.domain, o.precision};
   const double write_seconds = write_outputs(outputs, view);
   print_summary(o, view, read_seconds, write_seconds);

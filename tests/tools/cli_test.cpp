@@ -218,7 +218,26 @@ INSTANTIATE_TEST_SUITE_P(
                    "cells.txt: unknown cell file type '.txt': use .csv or .json"},
         PowerError{"output_directory_missing", "0,0\n1,1\n", "s.csv --output no/cells.csv",
                    "no/cells.csv: cannot create a file in no: No such file or directory"},
-        PowerError{"input_type", "", "--svg p.svg s.txt", "s.txt: unknown seed file type '.txt': use .csv or .npy"}),
+        PowerError{"input_type", "", "--svg p.svg s.txt", "s.txt: unknown seed file type '.txt': use .csv or .npy"},
+        // Outputs that would destroy data used to be written, with exit 0.
+        PowerError{"output_is_the_input", "0,0\n1,1\n", "s.csv --output s.csv",
+                   "s.csv: --output names the input file s.csv, which it would replace: choose another output"},
+        PowerError{"output_is_the_input_spelt_otherwise", "0,0\n1,1\n", "s.csv --output ./no/../s.csv",
+                   "./no/../s.csv: --output names the input file s.csv, which it would replace: choose another output"},
+        PowerError{"both_outputs_one_file", "0,0\n1,1\n", "s.csv --output keep.csv --svg ./keep.csv",
+                   "./keep.csv: --svg names the same file as --output: give each output its own file"},
+        // A directory as the second output used to fail after the first was replaced.
+        PowerError{"picture_is_a_directory", "0,0\n1,1\n", "s.csv --output keep.csv --svg /tmp",
+                   "/tmp: is a directory"},
+        PowerError{"cells_name_a_directory", "0,0\n1,1\n", "s.csv --output keep.csv/ --no-svg",
+                   "keep.csv/: names a directory, not a file"},
+        // Single precision has no 1e39: the cells used to be written as nan and inf.
+        PowerError{"float_overflow", "0,0\n1e39,1e39\n-1e39,0\n0,-1e39\n", "s.csv --float --output keep.csv",
+                   "s.csv: seed 0: a vertex of its cell overflowed single precision (--float): the coordinates or the "
+                   "box are too large for it; use --double"},
+        PowerError{"picture_is_a_device", "0,0\n1,1\n", "s.csv --output keep.csv --svg /dev/null",
+                   "/dev/null: is not a regular file: outputs go to a temporary file that then replaces the target, so "
+                   "a device or pipe cannot be one"}),
     [](const ::testing::TestParamInfo<PowerError>& info) { return std::string(info.param.name); });
 
 TEST(VornPower, RejectedNpyNamesFileAndProblem) {
@@ -228,6 +247,86 @@ TEST(VornPower, RejectedNpyNamesFileAndProblem) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "vorn-power: error: s.npy: seeds need shape (n, 2) or (n, 3), the array has shape (2, 2, 1)\n");
   EXPECT_EQ(dir.listing(), std::vector<std::string>{"s.npy"});
+}
+
+// ---- Output files ------------------------------------------------------------------
+
+// Runs vorn-power in the background and sends it `signal` after `delay`
+// seconds, while its cells are still being computed; returns its raw status.
+int interrupted_power(const test::ScratchDir& dir, const std::string& args, const char* signal, const char* delay) {
+  const std::string command = "cd '" + dir.path().string() + "' && { '" VORN_POWER_PROGRAM "' " + args +
+                              " > /dev/null 2>&1 & pid=$!; sleep " + delay + "; kill -" + signal +
+                              " $pid; wait $pid; } 2> /dev/null";
+  return std::system(command.c_str());
+}
+
+// The temporary output file used to be made before the computation, so an
+// interrupted run left a hidden .NAME.tmp.XXXXXX behind.
+TEST(VornPowerOutputs, InterruptedRunLeavesNoTemporary) {
+  test::ScratchDir dir;
+  for (const char* signal : {"TERM", "KILL"}) {
+    interrupted_power(dir, "--seeds 400000 --threads 1 --output c.csv --svg p.svg", signal, "0.3");
+    EXPECT_EQ(dir.listing(), std::vector<std::string>{}) << "after SIG" << signal;
+  }
+}
+
+TEST(VornPowerOutputs, ReplacedFilesKeepModeAndLinksAreWrittenThrough) {
+  test::ScratchDir dir;
+  test::write_text(dir / "s.csv", "0,0\n1,1\n");
+  test::write_text(dir / "private.csv", "old\n");
+  std::filesystem::permissions(dir / "private.csv", std::filesystem::perms(0600));
+  std::filesystem::create_directory(dir / "pictures");
+  std::filesystem::create_symlink("pictures/p.svg", dir / "p.svg");
+  const Outcome r = power(dir, "s.csv --output private.csv --svg p.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::filesystem::status(dir / "private.csv").permissions(), std::filesystem::perms(0600));
+  EXPECT_TRUE(test::read_text(dir / "private.csv").starts_with("seed,x,y,"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "p.svg"));
+  EXPECT_TRUE(test::read_text(dir / "pictures" / "p.svg").starts_with("<svg "));
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"p.svg", "pictures", "private.csv", "s.csv"}));
+}
+
+// ---- Hostile .npy files ------------------------------------------------------------
+
+// A 20-byte file whose header length field says 4 GiB used to be allocated
+// in full before it failed, so under a memory limit the run ended "out of
+// memory" with exit 1 after seconds; the same for a shape beyond the file.
+TEST(HostileNpy, LengthsBeyondTheFileFailAtOnceUnderAMemoryLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#endif
+  test::ScratchDir dir;
+  test::write_text(dir / "header.npy", std::string("\x93NUMPY\x02\x00\xff\xff\xff\xff{'descr'", 20));
+  test::write_npy_raw(dir / "shape.npy", "{'descr': '<f8', 'fortran_order': False, 'shape': (1024, 1048576, 2), }",
+                      std::string(16, '\0'));
+  const std::string limit = "ulimit -v 400000 &&";  // 400 MB of address space
+  const std::string header_message =
+      "header.npy: truncated .npy header: its length field says 4294967295 bytes, only 8 follow\n";
+  const std::string shape_message =
+      "shape.npy: shape (1024, 1048576, 2) needs 17179869184 bytes of data, the file holds 16 (truncated)\n";
+  const Outcome p1 = run(VORN_POWER_PROGRAM, dir, "header.npy --no-svg", limit);
+  EXPECT_EQ(p1.status, 2);
+  EXPECT_EQ(p1.err, "vorn-power: error: " + header_message);
+  const Outcome m1 = run(VORN_MASS_PROGRAM, dir, "header.npy", limit);
+  EXPECT_EQ(m1.status, 2);
+  EXPECT_EQ(m1.err, "vorn-mass: error: " + header_message);
+  const Outcome m2 = run(VORN_MASS_PROGRAM, dir, "shape.npy", limit);
+  EXPECT_EQ(m2.status, 2);
+  EXPECT_EQ(m2.err, "vorn-mass: error: " + shape_message);
+}
+
+// Empty arrays used to reach memcpy with a null pointer (an abort in the
+// sanitizer build), and (2^32, 2^32, 0) was refused as too large.
+TEST(HostileNpy, EmptyArraysAreEmpty) {
+  test::ScratchDir dir;
+  test::write_npy(dir / "none.npy", {0, 2}, {});
+  test::write_npy(dir / "flat.npy", {4294967296LL, 4294967296LL, 0}, {});
+  const Outcome p = power(dir, "none.npy --output c.csv");
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.err, "vorn-power: error: none.npy: no seeds\n");
+  const Outcome m = mass(dir, "flat.npy");
+  EXPECT_EQ(m.status, 0) << m.err;
+  EXPECT_TRUE(contains(m.out, "image 4294967296 x 4294967296 x 0, flat.npy\nmass 0\n")) << m.out;
 }
 
 // ---- vorn-mass ------------------------------------------------------------------

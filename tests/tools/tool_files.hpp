@@ -73,7 +73,7 @@ inline std::string shape_text(const std::vector<long long>& shape) {
 inline void write_npy(const std::filesystem::path& path, const std::vector<long long>& shape,
                       const std::vector<double>& values) {
   std::string data(values.size() * sizeof(double), '\0');
-  std::memcpy(data.data(), values.data(), data.size());
+  if (!values.empty()) std::memcpy(data.data(), values.data(), data.size());  // an empty vector may hold null
   write_npy_raw(path, "{'descr': '<f8', 'fortran_order': False, 'shape': " + shape_text(shape) + ", }", data);
 }
 
