@@ -457,7 +457,7 @@ void replace_cells(CellLists& out, const std::vector<std::int32_t>& seeds, const
 
 // Makes every neighbour relation mutual (see mutual_neighbours.hpp): cells
 // that disagree with a neighbour are computed again by the next attempt,
-// until all agree; throws std::runtime_error when a cell has no attempt left.
+// until all agree; throws std::range_error when a cell has no attempt left.
 void make_cells_agree(const CellJob& job, CellLists& cells, bool single, int threads) {
   const bool plane = !job.options.domain;
   const SeedFrame& frame = job.frame;
@@ -479,7 +479,7 @@ void make_cells_agree(const CellJob& job, CellLists& cells, bool single, int thr
           again.push_back(seed);
           continue;
         }
-        throw std::runtime_error(
+        throw std::range_error(
             "the cells of seeds " + std::to_string(job.tree.ids[static_cast<std::size_t>(lister)]) + " and " +
             std::to_string(job.tree.ids[static_cast<std::size_t>(other)]) +
             " disagree on whether they are neighbours, even when computed " +

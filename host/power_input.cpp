@@ -78,15 +78,15 @@ void check_options(const PowerDiagramOptions& options) {
   }
 }
 
-// Largest weight magnitudes, in the engine's frame (coordinates up to 2^40),
-// that keep every product of a cell finite. Unbounded double cells: a weight
-// difference moves a bisector by itself over the seeds' distance, and nearly
-// parallel bisectors meet that much farther out again, so the vertices (and
-// their area's products) stay finite only for far smaller weights than in a
-// box, where every vertex lies in the box. Float cells: pruning sums of
-// squared coordinates and weights.
+// Largest weight magnitudes, in the engine's frame (coordinates up to 2^40).
+// In a box every vertex lies in the box, so weights are bounded only by the
+// range of a double. Cells of the whole plane: a weight difference moves a
+// bisector by itself over the seeds' distance, and nearly parallel bisectors
+// meet that much farther out again, so beyond about 2^40 times the squared
+// extent the far vertices carry more rounding than the seeds' spacing.
+// Float cells: pruning sums of squared coordinates and weights.
 constexpr int frame_weight_exponent_box = SeedFrame::weight_magnitude;
-constexpr int frame_weight_exponent_plane = 400;
+constexpr int frame_weight_exponent_plane = 120;
 constexpr int frame_weight_exponent_float = 100;
 
 }  // namespace

@@ -63,35 +63,6 @@ host::Box bounding_box(const tools::SeedTable& seeds, const std::string& name) {
   return b;
 }
 
-// The part of cell i that is not finite (an unbounded cell has no finite
-// area or centroid, but its stand-in vertices are finite), or nullptr.
-const char* non_finite_part(const host::PowerDiagram& d, long long i) {
-  for (auto k = d.cell_begin[i]; k < d.cell_begin[i + 1]; ++k) {
-    if (!std::isfinite(d.xs[k]) || !std::isfinite(d.ys[k])) return "a vertex";
-  }
-  if (d.unbounded[i] || d.empty[i]) return nullptr;
-  if (!std::isfinite(d.areas[i])) return "the area";
-  if (!std::isfinite(d.centroid_x[i]) || !std::isfinite(d.centroid_y[i])) return "the centroid";
-  return nullptr;
-}
-
-// Refuses a diagram with a number that is not finite where the cell has
-// one: it was computed beyond the range of its arithmetic, and writing it
-// would hand on a wrong result.
-void check_cells_are_finite(const host::PowerDiagram& d, const tools::PowerOptions& o) {
-  for (long long i = 0; i < d.cell_count(); ++i) {
-    const char* part = non_finite_part(d, i);
-    if (part == nullptr) continue;
-    const std::string where = (o.input ? *o.input + ": " : std::string()) + "seed " + std::to_string(i) + ": " +
-                              part + " of its cell overflowed ";
-    if (o.precision == host::CellPrecision::single_precision) {
-      throw ToolError(where + "single precision (--float): the coordinates or the box are too large for it; use "
-                              "--double");
-    }
-    throw ToolError(where + "double precision: the coordinates or the box are too large; scale them down");
-  }
-}
-
 // A bar on standard error, once the cell phase has run for a second, and
 // only when standard error is a terminal.
 class ProgressBar {
@@ -214,9 +185,10 @@ int run(const tools::PowerOptions& o) {
     diagram = host::power_diagram(seeds.positions, seeds.weights, options);
   } catch (const std::invalid_argument& e) {
     throw ToolError((o.input ? *o.input + ": " : std::string()) + e.what());
+  } catch (const std::range_error& e) {
+    throw ToolError((o.input ? *o.input + ": " : std::string()) + e.what());
   }
   bar.finish();
-  check_cells_are_finite(diagram, o);
   const tools::DiagramView view{seeds, diagram, options.domain, o.precision};
   const double write_seconds = write_outputs(outputs, view);
   print_summary(o, view, read_seconds, write_seconds);

@@ -231,10 +231,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "/tmp: is a directory"},
         PowerError{"cells_name_a_directory", "0,0\n1,1\n", "s.csv --output keep.csv/ --no-svg",
                    "keep.csv/: names a directory, not a file"},
-        // Single precision has no 1e39: the cells used to be written as nan and inf.
-        PowerError{"float_overflow", "0,0\n1e39,1e39\n-1e39,0\n0,-1e39\n", "s.csv --float --output keep.csv",
-                   "s.csv: seed 0: a vertex of its cell overflowed single precision (--float): the coordinates or the "
-                   "box are too large for it; use --double"},
+        // Weights this far apart put the far vertices of a plane's cells beyond what a double resolves.
+        PowerError{"weights_beyond_the_plane", "0,0,0\n1,0,1e60\n0,1,0\n", "s.csv --unbounded --output keep.csv",
+                   "s.csv: seed 1 has weight 1e+60: for double-precision cells of the whole plane with seeds within 2 "
+                   "of (0, 0), weights must lie within 4398046511104 of 0 (2^40 times 2 squared); give a domain box"},
         PowerError{"picture_is_a_device", "0,0\n1,1\n", "s.csv --output keep.csv --svg /dev/null",
                    "/dev/null: is not a regular file: outputs go to a temporary file that then replaces the target, so "
                    "a device or pipe cannot be one"}),

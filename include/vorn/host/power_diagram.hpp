@@ -98,9 +98,15 @@ struct PowerDiagram {
 // coordinate or weight (with the seed's index), n at or above 2^31, an empty,
 // inverted or non-finite domain box, a thread count outside 0 to 4096, a
 // leaf size below 1 or an initial capacity outside 4 to 2^24, an unknown level in
-// $VORN_ISA_LEVEL. Throws std::runtime_error when a library cannot be loaded
-// or this CPU lacks a feature of the instruction-set level asked for.
-// Nothing is returned unless every cell is complete.
+// $VORN_ISA_LEVEL, or weights too far apart for the seeds' extent in the
+// arithmetic asked for (the message gives the bound). Throws
+// std::range_error when the cells cannot be computed within the range or
+// resolution of double precision: a cell too large for a double, or cells
+// that disagree on a shared edge even when computed again in double in a
+// box around their vertices. Throws std::runtime_error when a library cannot
+// be loaded or this CPU lacks a feature of the instruction-set level asked
+// for. Nothing is returned unless every cell is complete and every
+// neighbour relation holds on both sides.
 PowerDiagram power_diagram(std::span<const double> positions, std::span<const double> weights,
                            const PowerDiagramOptions& options = {});
 
