@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <mutex>
 
+#include "vorn/host/power_diagram.hpp"
 #include "worker_threads.hpp"
 
 namespace vorn::host::detail {
@@ -19,6 +21,20 @@ double squared_length(const CellLists& d, std::int64_t begin, std::int64_t end, 
   return dx * dx + dy * dy;
 }
 
+// An edge next to an edge at infinity is a ray: its finite stand-in may be
+// as short as it likes, the edge is not.
+bool is_ray(const CellLists& d, std::int64_t begin, std::int64_t end, std::int64_t k) {
+  const std::int64_t previous = k == begin ? end - 1 : k - 1;
+  const std::int64_t next = k + 1 == end ? begin : k + 1;
+  return d.neighbours[previous] == infinite_edge || d.neighbours[next] == infinite_edge;
+}
+
+// Length of edge k, infinite for a ray.
+double edge_length(const CellLists& d, std::int64_t begin, std::int64_t end, std::int64_t k) {
+  if (is_ray(d, begin, end, k)) return std::numeric_limits<double>::infinity();
+  return std::sqrt(squared_length(d, begin, end, k));
+}
+
 bool names(const CellLists& d, std::int64_t i, std::int32_t j) {
   return std::find(d.neighbours.begin() + d.cell_begin[i], d.neighbours.begin() + d.cell_begin[i + 1], j) !=
          d.neighbours.begin() + d.cell_begin[i + 1];
@@ -29,7 +45,7 @@ double shared_length(const CellLists& d, std::int64_t i, std::int32_t j) {
   const std::int64_t begin = d.cell_begin[i], end = d.cell_begin[i + 1];
   double length = 0.0;
   for (std::int64_t k = begin; k < end; ++k) {
-    if (d.neighbours[k] == j) length += std::sqrt(squared_length(d, begin, end, k));
+    if (d.neighbours[k] == j) length += edge_length(d, begin, end, k);
   }
   return length;
 }
@@ -52,7 +68,7 @@ std::vector<Pair> classify_edges(const CellLists& d, const std::vector<double>& 
           const std::int32_t j = d.neighbours[k];
           if (j < 0) continue;
           const double pair_tolerance = std::max(tolerance[static_cast<std::size_t>(i)], tolerance[static_cast<std::size_t>(j)]);
-          const bool long_edge = squared_length(d, begin, end, k) > pair_tolerance * pair_tolerance;
+          const bool long_edge = edge_length(d, begin, end, k) > pair_tolerance;
           if (long_edge && !names(d, j, static_cast<std::int32_t>(i))) {
             found.emplace_back(static_cast<std::int32_t>(i), j);
           } else if (!long_edge && shared_length(d, j, static_cast<std::int32_t>(i)) <= pair_tolerance) {

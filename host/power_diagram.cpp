@@ -214,12 +214,15 @@ struct VertexLists {
 template <class T>
 void record_cell(const CellJob& job, Local2<T>& cell, std::size_t t, VertexLists lists) {
   const std::size_t caller = static_cast<std::size_t>(job.tree.ids[t]);
-  const std::size_t n =
-      keep_corners(cell.xs, cell.ys, cell.cut_ids, static_cast<std::size_t>(std::max(cell.vertex_count, 0)));
+  // Edges on the bisectors of seeds at one position name the same owner, so
+  // they are joined too.
+  const std::size_t vertices = static_cast<std::size_t>(std::max(cell.vertex_count, 0));
+  for (std::size_t k = 0; k < vertices; ++k) cell.cut_ids[k] = neighbour_of(job, cell.cut_ids[k]);
+  const std::size_t n = keep_corners(cell.xs, cell.ys, cell.cut_ids, vertices);
   for (std::size_t k = 0; k < n; ++k) {
     lists.xs.push_back(job.frame.x_out(static_cast<double>(cell.xs[k])));
     lists.ys.push_back(job.frame.y_out(static_cast<double>(cell.ys[k])));
-    lists.neighbours.push_back(neighbour_of(job, cell.cut_ids[k]));
+    lists.neighbours.push_back(cell.cut_ids[k]);
   }
   job.counts[t] = static_cast<std::int64_t>(n);
   job.out.empty[caller] = n == 0;
@@ -464,9 +467,10 @@ void make_cells_agree(const CellJob& job, CellLists& cells, bool single, int thr
   // Rounding level of the cells' vertices in the caller's units: the
   // engine's relative precision at its frame's magnitude, and the rounding
   // of the shift that brings the vertices back.
-  const double magnitude = frame.reach + std::fabs(frame.shift_x) + std::fabs(frame.shift_y);
-  const double double_tolerance = 0x1p-44 * magnitude;
-  std::vector<double> tolerance(job.tree.ids.size(), single ? 0x1p-20 * magnitude : double_tolerance);
+  const double shift_rounding = 0x1p-50 * (std::fabs(frame.shift_x) + std::fabs(frame.shift_y));
+  const double double_tolerance = 0x1p-44 * frame.reach + shift_rounding;
+  std::vector<double> tolerance(job.tree.ids.size(),
+                                single ? 0x1p-20 * frame.reach + shift_rounding : double_tolerance);
   const std::vector<Attempt> plan = attempts(single, plane);
   std::vector<std::uint8_t> tried(job.tree.ids.size(), 0);
   CellArrays<double> arrays(job.options.initial_capacity);
