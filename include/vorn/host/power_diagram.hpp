@@ -11,6 +11,14 @@
 // neighbour can cover it. Seeds at exactly the same position share one cell:
 // the heaviest of them (the lowest index among equally heavy ones) gets it and
 // the others are empty.
+//
+// Scale: the engine sees the seeds (and box) moved toward the origin by an
+// exact shift and scaled by a power of two, so cells come out the same in
+// any units: a diagram of seeds 1e-9 apart is as accurate as one of seeds 1
+// apart. Double cells resolve about 2^-44 of the seeds' extent, float cells
+// about 2^-20 (weights count by their square root); float cells of the whole
+// plane are computed in a box around the seeds, and those that reach it
+// again in double.
 #pragma once
 
 #include <cstdint>
@@ -63,9 +71,11 @@ struct PowerDiagramTimings {
 // xs/ys[cell_begin[i] .. cell_begin[i + 1]), counter-clockwise; edge k runs
 // from vertex k to vertex k + 1 (wrapping) and neighbours[k] is the index of
 // the seed whose bisector it lies on, or domain_edge, or infinite_edge.
-// Every edge has positive length (where cells meet at a point, a seed that
-// only touches the point is not a neighbour) and consecutive edges have
-// different neighbours (except box and infinite edges, which meet at corners).
+// Every edge is longer than the rounding level of the arithmetic (where cells
+// meet at a point, a seed that only touches the point is not a neighbour),
+// every neighbour relation holds on both sides (j lists i whenever i lists j)
+// and consecutive edges have different neighbours (except box and infinite
+// edges, which meet at corners).
 //
 // An unbounded cell (possible only without a domain) is returned as the
 // engine's finite stand-in: its infinite edges (neighbour infinite_edge) lie
