@@ -16,7 +16,9 @@
 // their shoelace products are formed in the caller's units.
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -43,12 +45,19 @@ struct SeedFrame {
   // A power of two that bounds the shifted coordinates of seeds and box.
   double reach = std::ldexp(1.0, frame_magnitude);
 
-  double x_in(double x) const { return std::ldexp(x - shift_x, exponent); }
-  double y_in(double y) const { return std::ldexp(y - shift_y, exponent); }
-  double w_in(double w) const { return std::ldexp(w - shift_w, 2 * exponent); }
-  double x_out(double x) const { return std::ldexp(x, -exponent) + shift_x; }
-  double y_out(double y) const { return std::ldexp(y, -exponent) + shift_y; }
-  double area_out(double area) const { return std::ldexp(area, -2 * exponent); }
+  double x_in(double x) const { return scaled(x - shift_x, exponent); }
+  double y_in(double y) const { return scaled(y - shift_y, exponent); }
+  double w_in(double w) const { return scaled(w - shift_w, 2 * exponent); }
+  double x_out(double x) const { return scaled(x, -exponent) + shift_x; }
+  double y_out(double y) const { return scaled(y, -exponent) + shift_y; }
+  double area_out(double area) const { return scaled(area, -2 * exponent); }
+
+  // v * 2^e: a product with the power of two where that is a normal double
+  // (the same bits as ldexp, at the cost of a multiplication).
+  static double scaled(double v, int e) {
+    return e >= -1022 && e <= 1023 ? v * std::bit_cast<double>(static_cast<std::uint64_t>(e + 1023) << 52)
+                                   : std::ldexp(v, e);
+  }
   Box box_in(const Box& b) const { return {x_in(b.x_min), y_in(b.y_min), x_in(b.x_max), y_in(b.y_max)}; }
 };
 
