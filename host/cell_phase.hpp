@@ -1,0 +1,59 @@
+// The cell phase of a power diagram: every seed's cell computed by the cell
+// engine on worker threads into block lists in tree order, then the cells
+// that disagree with a neighbour computed again until all agree.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "cell_arrays.hpp"
+#include "cell_lists.hpp"
+#include "seed_frame.hpp"
+#include "vorn/host/bsp_tree.hpp"
+#include "vorn/host/power_diagram.hpp"
+
+namespace vorn::host::detail {
+
+// Everything the workers share: inputs read-only, outputs written at
+// disjoint elements (a seed's own figures, a block's own lists).
+struct CellJob {
+  const BspTree& tree;
+  const engine::WeightedSeeds2& seeds;
+  const std::vector<std::int32_t>& owner;  // tree seed owning each tree seed's position
+  const SeedFrame& frame;
+  const StartSquare& square;
+  // Set for cells of the whole plane: where the cells of the first run reach
+  // `square` (the stand-in box around the seeds), the double run from this square.
+  const StartSquare* unbounded_square;
+  const CellEngineLibrary& engine;
+  const PowerDiagramOptions& options;
+  PowerDiagram& out;  // per-seed figures, in the caller's numbering
+  CellLists& cells;   // vertex lists in tree order, neighbours as tree seeds
+};
+
+// Computes every cell on `threads` workers, cells of type T (float or double).
+template <class T>
+void run_cells(const CellJob& job, int threads);
+
+// Appends the finished cell of tree seed t to `block` and fills the seed's
+// own figures in job.out.
+template <class T>
+void record_cell(const CellJob& job, Local2<T>& cell, std::size_t t, CellBlock& block);
+
+// Whether the engine left an edge of the start box in the cell.
+template <class T>
+bool reaches_domain(const Local2<T>& cell) {
+  for (int k = 0; k < cell.vertex_count; ++k) {
+    if (cell.cut_ids[k] == domain_edge) return true;
+  }
+  return false;
+}
+
+// Makes every neighbour relation mutual (mutual_neighbours.hpp), computing
+// the cells that disagree again, more precisely, until all agree; throws
+// std::range_error when a cell has no more precise attempt left. `single`:
+// the first run computed float cells.
+void make_cells_agree(const CellJob& job, bool single, int threads);
+
+}  // namespace vorn::host::detail

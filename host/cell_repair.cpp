@@ -1,0 +1,160 @@
+// Cells that disagree with a neighbour, computed again.
+//
+// Each cell has a list of attempts, from the first run on: in double
+// precision, then (for cells of the whole plane) in a box around every
+// vertex that it and the cells next to it found, with the box's edges
+// standing for edges at infinity. A far vertex that the engine's growing
+// stand-in misses (its growth runs nearly parallel to a bisector) is found by
+// the other cells that meet there, so the box holds it.
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "cell_phase.hpp"
+#include "mutual_neighbours.hpp"
+
+namespace vorn::host::detail {
+
+namespace {
+
+enum class Attempt { first, in_double, in_enclosing_box };
+
+std::vector<Attempt> attempts(bool single, bool plane) {
+  std::vector<Attempt> list{Attempt::first};
+  if (single) list.push_back(Attempt::in_double);
+  if (plane) list.push_back(Attempt::in_enclosing_box);
+  return list;
+}
+
+// The box, in the engine's frame, around seed t and every vertex between two
+// seed edges of its cell and of the cells in `next_to`, with a margin of half
+// its extent.
+StartSquare enclosing_box(const CellJob& job, std::size_t t, const std::vector<std::int32_t>& next_to) {
+  const double x = job.tree.positions[2 * t], y = job.tree.positions[2 * t + 1];
+  Box b{x, y, x, y};
+  const auto take_vertices = [&](std::size_t i) {
+    const CellView c = job.cells.cell(i);
+    for (std::int64_t k = 0; k < c.size; ++k) {
+      if (c.neighbours[k] < 0 || c.neighbours[k == 0 ? c.size - 1 : k - 1] < 0) continue;
+      const double vx = job.frame.x_in(c.xs[k]), vy = job.frame.y_in(c.ys[k]);
+      b = {std::min(b.x_min, vx), std::min(b.y_min, vy), std::max(b.x_max, vx), std::max(b.y_max, vy)};
+    }
+  };
+  take_vertices(t);
+  for (const std::int32_t j : next_to) take_vertices(static_cast<std::size_t>(j));
+  const double extent = std::max(b.x_max - b.x_min, b.y_max - b.y_min);
+  const double margin = extent > 0.0 ? extent * 0.5 : 1.0;
+  return {b.x_min - margin, b.y_min - margin, b.x_max + margin, b.y_max + margin, false, 0.0, domain_edge};
+}
+
+// The seeds whose cells meet seed t's: those it names and those that name it
+// without being named (`one_sided`: (lister, other) pairs).
+std::vector<std::int32_t> cells_next_to(const CellJob& job, std::int32_t t,
+                                        const std::vector<std::pair<std::int32_t, std::int32_t>>& one_sided) {
+  const CellView c = job.cells.cell(static_cast<std::size_t>(t));
+  std::vector<std::int32_t> next_to;
+  for (std::int64_t k = 0; k < c.size; ++k) {
+    if (c.neighbours[k] >= 0) next_to.push_back(c.neighbours[k]);
+  }
+  for (const auto& [lister, other] : one_sided) {
+    if (other == t) next_to.push_back(lister);
+  }
+  return next_to;
+}
+
+// Computes the cell of tree seed t again, by `attempt` (with `box` for the
+// enclosing-box attempt), into `block`.
+void recompute_cell(const CellJob& job, CellArrays<double>& arrays, std::size_t t, Attempt attempt,
+                    const StartSquare& box, CellBlock& block) {
+  const double x = job.tree.positions[2 * t], y = job.tree.positions[2 * t + 1];
+  const long long seed = static_cast<long long>(t);
+  const int max_capacity = static_cast<int>(std::min<std::size_t>(2 * job.tree.ids.size() + 64, 1 << 30));
+  if (attempt == Attempt::in_enclosing_box) {
+    arrays.run(job.engine, job.seeds, seed, box, max_capacity);
+    Local2<double>& cell = arrays.cell();
+    cell.unbounded = reaches_domain(cell);
+    std::replace(cell.cut_ids, cell.cut_ids + std::max(cell.vertex_count, 0), domain_edge, infinite_cut_id);
+  } else {
+    arrays.run(job.engine, job.seeds, seed, job.square.around(x, y), max_capacity);
+    if (job.unbounded_square && reaches_domain(arrays.cell())) {
+      arrays.run(job.engine, job.seeds, seed, job.unbounded_square->around(x, y), max_capacity);
+    }
+  }
+  record_cell(job, arrays.cell(), t, block);
+}
+
+// Replaces the lists of `seeds` (increasing), seed k's new list being cell k
+// of `fresh`; only the blocks that hold them are rewritten.
+void replace_cells(CellLists& cells, const std::vector<std::int32_t>& seeds, const CellBlock& fresh) {
+  std::size_t k = 0;
+  while (k < seeds.size()) {
+    const std::size_t b = static_cast<std::size_t>(seeds[k]) / CellLists::block_cells;
+    const CellBlock& old = cells.block(b);
+    CellBlock rewritten;
+    for (std::size_t local = 0; local < old.cell_count(); ++local) {
+      const bool replaced = k < seeds.size() && static_cast<std::size_t>(seeds[k]) == b * CellLists::block_cells + local;
+      const CellBlock& from = replaced ? fresh : old;
+      const std::size_t cell = replaced ? k++ : local;
+      const std::int64_t first = from.begin[cell];
+      rewritten.append(&from.xs[first], &from.ys[first], &from.neighbours[first], from.begin[cell + 1] - first);
+    }
+    cells.block(b) = std::move(rewritten);
+  }
+}
+
+}  // namespace
+
+void make_cells_agree(const CellJob& job, bool single, int threads) {
+  const bool plane = !job.options.domain;
+  const SeedFrame& frame = job.frame;
+  // Rounding level of the cells' vertices in the caller's units: the
+  // engine's relative precision at its frame's magnitude, and the rounding
+  // of the shift that brings the vertices back.
+  const double shift_rounding = 0x1p-50 * (std::fabs(frame.shift_x) + std::fabs(frame.shift_y));
+  const double double_tolerance = 0x1p-44 * frame.reach + shift_rounding;
+  std::vector<double> tolerance(job.cells.cell_count(), single ? 0x1p-20 * frame.reach + shift_rounding : double_tolerance);
+  const std::vector<Attempt> plan = attempts(single, plane);
+  std::vector<std::uint8_t> tried(job.cells.cell_count(), 0);
+  CellArrays<double> arrays(job.options.initial_capacity);
+  for (;;) {
+    const Disagreements found = make_neighbours_mutual(job.cells, tolerance, threads);
+    std::vector<std::int32_t> again;
+    for (const auto& [lister, other] : found.one_sided) {
+      for (const std::int32_t seed : {lister, other}) {
+        if (tried[static_cast<std::size_t>(seed)] + 1u < plan.size()) {
+          again.push_back(seed);
+          continue;
+        }
+        throw std::range_error(
+            "the cells of seeds " + std::to_string(job.tree.ids[static_cast<std::size_t>(lister)]) + " and " +
+            std::to_string(job.tree.ids[static_cast<std::size_t>(other)]) +
+            " disagree on whether they are neighbours, even when computed " +
+            (plan.size() > 1 ? "again in double precision" : "in double precision") +
+            (plane ? " in a box around their vertices" : "") +
+            "; the seeds may be closer together than the arithmetic resolves");
+      }
+    }
+    // A cell too small for float is computed in double; one too small for
+    // double keeps its short edges.
+    for (const std::int32_t seed : found.collapsed) {
+      if (tolerance[static_cast<std::size_t>(seed)] > double_tolerance) again.push_back(seed);
+    }
+    if (again.empty()) return;
+    std::sort(again.begin(), again.end());
+    again.erase(std::unique(again.begin(), again.end()), again.end());
+    CellBlock fresh;
+    for (const std::int32_t seed : again) {
+      const std::size_t t = static_cast<std::size_t>(seed);
+      const Attempt attempt = plan[++tried[t]];
+      tolerance[t] = double_tolerance;
+      const StartSquare box = attempt == Attempt::in_enclosing_box
+                                  ? enclosing_box(job, t, cells_next_to(job, seed, found.one_sided))
+                                  : job.square;
+      recompute_cell(job, arrays, t, attempt, box, fresh);
+    }
+    replace_cells(job.cells, again, fresh);
+  }
+}
+
+}  // namespace vorn::host::detail
