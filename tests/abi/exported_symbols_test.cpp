@@ -1,6 +1,7 @@
 // The dynamic symbol tables of the delivered libraries hold exactly their interface.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <regex>
@@ -71,6 +72,22 @@ TEST(ExportedSymbols, RuntimeExportsThePoolInterface) {
   EXPECT_EQ(symbols, (std::set<std::string>{"vorn::cpu_thread_pool()",
                                             "vorn::CpuThreadPool::run_threads(int, std::function<void (int)> const&)",
                                             "vorn::CpuThreadPool::thread_count() const"}));
+}
+
+// The host exports its public API and none of its internals: a program
+// that links an internal vorn::host::detail function would break whenever
+// the host's inside changes.
+TEST(ExportedSymbols, HostExportsItsPublicApiOnly) {
+  const auto symbols = exported_symbols(host::unit_directory() / "libvorn_host.so", true);
+  for (const std::string& symbol : symbols) {
+    EXPECT_EQ(symbol.rfind("vorn::host::", 0), 0u) << symbol;
+    EXPECT_EQ(symbol.find("vorn::host::detail::"), std::string::npos) << symbol;
+  }
+  for (const char* api : {"vorn::host::power_diagram(", "vorn::host::build_bsp_tree(", "vorn::host::image_mass(",
+                          "vorn::host::default_isa_level()", "vorn::host::UnitLibrary::UnitLibrary("}) {
+    EXPECT_TRUE(std::any_of(symbols.begin(), symbols.end(), [&](const std::string& s) { return s.rfind(api, 0) == 0; }))
+        << api;
+  }
 }
 
 }  // namespace
