@@ -103,19 +103,32 @@ void replace_cells(CellLists& cells, const std::vector<std::int32_t>& seeds, con
   }
 }
 
+// Rounding level of cell i's vertices in the caller's units: the relative
+// precision of its arithmetic at the magnitude of its largest vertex (a cut
+// rounds at the scale of the polygon it cuts, stand-ins of edges at infinity
+// included) or of the frame, whichever is larger, and the rounding of the
+// shift that brings the vertices back.
+double cell_tolerance(const CellJob& job, std::size_t i, bool in_double) {
+  const SeedFrame& frame = job.frame;
+  const CellView c = job.cells.cell(i);
+  double magnitude = frame.reach;
+  for (std::int64_t k = 0; k < c.size; ++k) {
+    magnitude = std::max({magnitude, std::fabs(c.xs[k] - frame.shift_x), std::fabs(c.ys[k] - frame.shift_y)});
+  }
+  const double shift_rounding = 0x1p-50 * (std::fabs(frame.shift_x) + std::fabs(frame.shift_y));
+  return (in_double ? 0x1p-44 : 0x1p-20) * magnitude + shift_rounding;
+}
+
 }  // namespace
 
 void make_cells_agree(const CellJob& job, bool single, int threads) {
   const bool plane = !job.options.domain;
-  const SeedFrame& frame = job.frame;
-  // Rounding level of the cells' vertices in the caller's units: the
-  // engine's relative precision at its frame's magnitude, and the rounding
-  // of the shift that brings the vertices back.
-  const double shift_rounding = 0x1p-50 * (std::fabs(frame.shift_x) + std::fabs(frame.shift_y));
-  const double double_tolerance = 0x1p-44 * frame.reach + shift_rounding;
-  std::vector<double> tolerance(job.cells.cell_count(), single ? 0x1p-20 * frame.reach + shift_rounding : double_tolerance);
+  const std::size_t n = job.cells.cell_count();
+  std::vector<std::uint8_t> in_double(n, single ? 0 : 1);
+  std::vector<double> tolerance(n);
+  for (std::size_t i = 0; i < n; ++i) tolerance[i] = cell_tolerance(job, i, !single);
   const std::vector<Attempt> plan = attempts(single, plane);
-  std::vector<std::uint8_t> tried(job.cells.cell_count(), 0);
+  std::vector<std::uint8_t> tried(n, 0);
   CellArrays<double> arrays(job.options.initial_capacity);
   for (;;) {
     const Disagreements found = make_neighbours_mutual(job.cells, tolerance, threads);
@@ -138,7 +151,7 @@ void make_cells_agree(const CellJob& job, bool single, int threads) {
     // A cell too small for float is computed in double; one too small for
     // double keeps its short edges.
     for (const std::int32_t seed : found.collapsed) {
-      if (tolerance[static_cast<std::size_t>(seed)] > double_tolerance) again.push_back(seed);
+      if (!in_double[static_cast<std::size_t>(seed)]) again.push_back(seed);
     }
     if (again.empty()) return;
     std::sort(again.begin(), again.end());
@@ -147,13 +160,16 @@ void make_cells_agree(const CellJob& job, bool single, int threads) {
     for (const std::int32_t seed : again) {
       const std::size_t t = static_cast<std::size_t>(seed);
       const Attempt attempt = plan[++tried[t]];
-      tolerance[t] = double_tolerance;
+      in_double[t] = 1;
       const StartSquare box = attempt == Attempt::in_enclosing_box
                                   ? enclosing_box(job, t, cells_next_to(job, seed, found.one_sided))
                                   : job.square;
       recompute_cell(job, arrays, t, attempt, box, fresh);
     }
     replace_cells(job.cells, again, fresh);
+    for (const std::int32_t seed : again) {
+      tolerance[static_cast<std::size_t>(seed)] = cell_tolerance(job, static_cast<std::size_t>(seed), true);
+    }
   }
 }
 

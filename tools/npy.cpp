@@ -151,19 +151,20 @@ class NpyFile {
       std::fclose(file_);
       throw ToolError(path.string() + ": is a directory, not a .npy file");
     }
-    if (known && S_ISREG(info.st_mode)) remaining_ = static_cast<std::uint64_t>(info.st_size);
+    sized_ = known && S_ISREG(info.st_mode);
+    if (sized_) remaining_ = static_cast<std::uint64_t>(info.st_size);
   }
   ~NpyFile() { std::fclose(file_); }
   NpyFile(const NpyFile&) = delete;
   NpyFile& operator=(const NpyFile&) = delete;
 
   // Bytes left in a regular file; nothing for a pipe or device.
-  std::optional<std::uint64_t> remaining() const { return remaining_; }
+  std::optional<std::uint64_t> remaining() const { return sized_ ? std::optional(remaining_) : std::nullopt; }
 
   // Exactly `size` bytes into `out`, false when the file ends first.
   bool read(char* out, std::size_t size) {
     const std::size_t got = std::fread(out, 1, size, file_);
-    if (remaining_) *remaining_ -= std::min<std::uint64_t>(*remaining_, got);
+    remaining_ -= std::min<std::uint64_t>(remaining_, got);
     return got == size;
   }
 
@@ -180,13 +181,16 @@ class NpyFile {
       bytes.resize(old + got);
       if (got < want) break;
     }
-    if (remaining_) *remaining_ -= std::min<std::uint64_t>(*remaining_, bytes.size());
+    remaining_ -= std::min<std::uint64_t>(remaining_, bytes.size());
     return bytes;
   }
 
  private:
   std::FILE* file_;
-  std::optional<std::uint64_t> remaining_;
+  // A plain count and a flag rather than an optional: GCC's -O3 takes the
+  // optional's value for uninitialised where it is tested.
+  std::uint64_t remaining_ = 0;
+  bool sized_ = false;
 };
 
 // Magic, version and header length; leaves `file` at the first data byte.
