@@ -143,6 +143,7 @@ LibraryNote read_library_note(std::filesystem::path const& file) {
   ByteFile const in(file);
   Elf64_Ehdr const header = elf_header(in, file);
   std::vector<Elf64_Shdr> const sections = section_headers(in, header, file);
+  if (sections.empty()) refuse(file, "malformed ELF file: no sections");
   std::uint64_t const names_index = header.e_shstrndx != SHN_XINDEX ? header.e_shstrndx : sections[0].sh_link;
   if (names_index >= sections.size()) refuse(file, "malformed ELF file: no table of section names");
   std::vector<char> const names = section_bytes(in, sections[names_index], file);

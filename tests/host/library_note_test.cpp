@@ -213,6 +213,9 @@ TEST_F(LibraryFiles, TruncatedAndGarbageFilesAreRefusedCleanly) {
   big_endian[EI_DATA] = ELFDATA2MSB;
   std::string no_names = real;
   patch(no_names, offsetof(Elf64_Ehdr, e_shstrndx), static_cast<Elf64_Half>(header.e_shnum));
+  std::string no_sections = real;  // a count of 0 sends the reader to section 0, whose size says 0 too
+  patch(no_sections, offsetof(Elf64_Ehdr, e_shnum), static_cast<Elf64_Half>(0));
+  patch(no_sections, offsetof(Elf64_Ehdr, e_shstrndx), static_cast<Elf64_Half>(SHN_XINDEX));
   std::string many_sections = real;
   patch(many_sections, offsetof(Elf64_Ehdr, e_shnum), static_cast<Elf64_Half>(0xfeff));
   std::string far_sections = real;
@@ -246,6 +249,7 @@ TEST_F(LibraryFiles, TruncatedAndGarbageFilesAreRefusedCleanly) {
       {"section count past the end", many_sections, "truncated ELF file: its section headers lie beyond its end"},
       {"section headers at 2^64", far_sections, "truncated ELF file: its section headers lie beyond its end"},
       {"section header size", wide_sections, "malformed ELF file: unexpected section header size"},
+      {"no sections", no_sections, "malformed ELF file: no sections"},
       {"names table out of range", no_names, "malformed ELF file: no table of section names"},
       {"note past its section", long_note, "its CPU-feature note is malformed; rebuild it"},
       {"note strings without NULs", unterminated, "its CPU-feature note is malformed; rebuild it"},
