@@ -17,7 +17,10 @@
 #
 # The generated header <vorn/build_isa.hpp> lists the levels with their
 # features and every library build with its level and features, so that the
-# host picks a build feature by feature and never runs an illegal instruction.
+# host picks a build feature by feature. Each build also carries its level and
+# features in an ELF note (<vorn/isa_note.hpp>), which the host reads from the
+# file it found before loading it: a library built for other features than the
+# host's table says is refused rather than run into an illegal instruction.
 
 include(CheckCXXCompilerFlag)
 
@@ -91,9 +94,9 @@ endfunction()
 # vorn_add_library_builds(<name> FEATURES <features...> ADD <function>):
 # calls <function>(<target>) once per level that changes the code of library
 # <name>, with target <name>_<level> (x86-64 spelled x86_64), then compiles it
-# for its features and places it in lib/vorn/<level>/lib<name>.so. A custom
-# target <name> depends on every build. Sets <name>_BUILDS in the caller to
-# the list of build targets.
+# for its features, adds the note of its level and features, and places it in
+# lib/vorn/<level>/lib<name>.so. A custom target <name> depends on every
+# build. Sets <name>_BUILDS in the caller to the list of build targets.
 function(vorn_add_library_builds name)
   cmake_parse_arguments(ARG "" "ADD" "FEATURES" ${ARGN})
   foreach(feature IN LISTS ARG_FEATURES)
@@ -116,6 +119,11 @@ function(vorn_add_library_builds name)
     cmake_language(CALL ${ARG_ADD} ${target})
     _vorn_flags_of(flags ${features})
     target_compile_options(${target} PRIVATE ${flags})
+    string(REPLACE ";" "," note_features "${features}")
+    set(note_source ${CMAKE_CURRENT_BINARY_DIR}/${target}_isa_note.cpp)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/isa_note.cpp.in ${note_source} @ONLY)
+    target_sources(${target} PRIVATE ${note_source})
+    target_link_libraries(${target} PRIVATE vorn_headers)
     set_target_properties(${target} PROPERTIES
       OUTPUT_NAME ${name}
       LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib/vorn/${level})

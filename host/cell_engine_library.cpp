@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "library_note.hpp"
 #include "per_level.hpp"
 #include "vorn/host/unit_library.hpp"
 
@@ -24,12 +25,8 @@ void* resolve(void* handle, const char* symbol, const std::string& path) {
 
 CellEngineLibrary load(IsaLevel level) {
   const std::string path = library_path(cell_engine_library_name, level).string();
-  // Never unloaded: engine calls may still be running on other threads at exit.
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  if (handle == nullptr) {
-    const char* message = dlerror();
-    throw std::runtime_error("cannot load " + path + ": " + (message != nullptr ? message : "unknown loader error"));
-  }
+  // Never unloaded (open_library): engine calls may still be running on other threads at exit.
+  void* handle = isa::open_library(path, isa::this_cpu_has);
   CellEngineLibrary lib;
   lib.run32 = reinterpret_cast<CellEngineLibrary::Run32>(resolve(handle, run32_symbol, path));
   lib.run64 = reinterpret_cast<CellEngineLibrary::Run64>(resolve(handle, run64_symbol, path));

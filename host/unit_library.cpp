@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "isa_selection.hpp"
+#include "library_note.hpp"
 
 namespace vorn::host {
 
@@ -44,12 +45,11 @@ std::filesystem::path library_path(std::string_view library, IsaLevel level, con
 UnitLibrary::UnitLibrary(std::string_view library, std::string_view symbol, IsaLevel level,
                          const std::filesystem::path& directory) {
   const auto path = library_path(library, level, directory);
-  // RTLD_NODELETE: the unit, and with it libbrask_runtime, stays mapped after
-  // dlclose. The runtime's pool threads live until the process ends and the
-  // unit's queue handle is never released, so unmapping either would leave
-  // workers running in unmapped code.
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  if (handle_ == nullptr) throw std::runtime_error("cannot load " + path.string() + ": " + loader_error());
+  // RTLD_NODELETE (open_library): the unit, and with it libbrask_runtime,
+  // stays mapped after dlclose. The runtime's pool threads live until the
+  // process ends and the unit's queue handle is never released, so unmapping
+  // either would leave workers running in unmapped code.
+  handle_ = isa::open_library(path, isa::this_cpu_has);
   entry_ = reinterpret_cast<Entry>(dlsym(handle_, std::string(symbol).c_str()));
   if (entry_ == nullptr) {
     const std::string message = loader_error();

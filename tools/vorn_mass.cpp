@@ -139,12 +139,15 @@ int run(const MassOptions& o) {
     axes = {h, 0, 0, 0.25 * h, h, 0, 0, 0, h};  // sheared: volume is unchanged
   }
   const auto start = std::chrono::steady_clock::now();
-  // An image with no voxels has no mass, whatever its other extents: the
-  // library would multiply them out first and refuse (2^32, 2^32, 0).
+  // The library answers an empty image itself, and refuses one whose strides
+  // it could not form ((0, 2^32, 2^32)); a mass beyond the double range is
+  // the image's fault too.
   double mass = 0.0;
   try {
-    if (!values.empty()) mass = vorn::host::image_mass(values, extents, axes, level);
+    mass = vorn::host::image_mass(values, extents, axes, level);
   } catch (const std::invalid_argument& e) {
+    throw ToolError((o.image ? *o.image + ": " : std::string()) + e.what());
+  } catch (const std::range_error& e) {
     throw ToolError((o.image ? *o.image + ": " : std::string()) + e.what());
   }
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "fake_cpu.hpp"
 #include "host/isa_selection.hpp"
 #include "support/same_diagram.hpp"
 #include "vorn/host.hpp"
@@ -23,20 +24,9 @@ namespace {
 
 using host::IsaLevel;
 
-// A CPU with exactly the features named (space-separated).
-isa::CpuHas cpu_with(std::string const& features) {
-  std::set<std::string> have;
-  std::size_t start = 0;
-  while (start < features.size()) {
-    std::size_t const end = features.find(' ', start);
-    have.insert(features.substr(start, end - start));
-    start = end == std::string::npos ? features.size() : end + 1;
-  }
-  return [have](std::string_view f) { return have.count(std::string(f)) != 0; };
-}
-
-std::string const avx2_cpu = "sse4.1 avx avx2 fma bmi bmi2 popcnt";
-std::string const avx512_cpu = avx2_cpu + " avx512f avx512vl avx512dq avx512bw";
+using test::avx2_cpu;
+using test::avx512_cpu;
+using test::cpu_with;
 
 TEST(IsaSelection, TheHighestLevelWhoseEveryFeatureTheCpuHasIsChosen) {
   EXPECT_EQ(isa::choose_level({}, cpu_with(avx512_cpu)), 2);

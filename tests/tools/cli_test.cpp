@@ -351,9 +351,15 @@ TEST(VornMass, BadImagesAndAxesExitTwo) {
   test::ScratchDir dir;
   test::write_npy(dir / "flat.npy", {2, 2}, {1, 2, 3, 4});
   test::write_npy(dir / "nan.npy", {1, 2, 2}, {1, 2, 3, std::nan("")});
+  test::write_npy(dir / "huge.npy", {1, 1, 2}, {1e308, 1e308});
+  // Empty, but the library cannot form its strides (8 * 2^32 * 2^32 bytes).
+  test::write_npy(dir / "wide.npy", {0, 4294967296LL, 4294967296LL}, {});
   const std::pair<std::string, std::string> cases[] = {
       {"flat.npy", "flat.npy: an image needs three axes, the array has 2"},
       {"nan.npy", "nan.npy: voxel (0, 1, 1) is not a finite number"},
+      {"huge.npy", "huge.npy: image mass overflows: the sum of values times voxel volume is beyond the double range"},
+      {"wide.npy", "wide.npy: image extents 0 x 4294967296 x 4294967296 overflow the signed 64-bit byte strides of "
+                   "the image (at axis 1)"},
       {"nan.npy --axes 1,0,0,0,1,0,0,0", "--axes: expected 9 numbers (a 3 x 3 matrix, row by row), got 8"},
       {"nan.npy --axes 1,0,0,0,1,0,0,0,inf", "--axes: entry 9 'inf' is not a finite number"},
       {"--axes 1,0,0,0,1,0,0,0,1", "--axes applies to an image file"},

@@ -18,9 +18,11 @@ namespace vorn::host {
 std::filesystem::path unit_directory();
 
 // The file of the build of `library` that a process at `level` loads (see
-// library_build_level), after checking that this CPU has every feature that
-// build was compiled for: throws std::runtime_error naming the missing ones,
-// so that loading it cannot end in an illegal instruction.
+// library_build_level), after checking that this CPU has every feature the
+// build table says that build was compiled for: throws std::runtime_error
+// naming the missing ones. The file itself is not read here; its own
+// CPU-feature note is checked when it is loaded (UnitLibrary), since the file
+// found in `directory` need not be the one the table describes.
 // `directory` stands for unit_directory().
 std::filesystem::path library_path(std::string_view library, IsaLevel level,
                                    const std::filesystem::path& directory = unit_directory());
@@ -30,8 +32,11 @@ class UnitLibrary {
  public:
   using Entry = int (*)(void* const* record, const long long* shape_values);
 
-  // Checks the CPU, dlopens library_path(library, level, directory) and
-  // resolves `symbol`; throws std::runtime_error with the loader's message on failure.
+  // Checks the CPU, reads the CPU-feature note of the file at
+  // library_path(library, level, directory) and refuses it when this CPU
+  // lacks a feature the note lists, when it has no note or is no ELF file;
+  // then dlopens it and resolves `symbol`. Throws std::runtime_error naming
+  // the file and the reason (the loader's message when loading fails).
   UnitLibrary(std::string_view library, std::string_view symbol, IsaLevel level = default_isa_level(),
               const std::filesystem::path& directory = unit_directory());
   ~UnitLibrary();
