@@ -150,8 +150,8 @@ struct SeedSet {
 // Uniform seeds with varied weights, and a degenerate set: a jittered grid
 // with exact grid rows, coincident seeds and collinear runs.
 std::vector<SeedSet> const& seed_sets() {
-#if defined(__SANITIZE_ADDRESS__)
-  constexpr int n = 3'000;  // the sanitizer build is unoptimised and instrumented: some 100 times slower
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr int n = 3'000;  // sanitizer builds are instrumented (and the asan one unoptimised): far slower
 #else
   constexpr int n = 100'000;
 #endif

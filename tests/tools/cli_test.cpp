@@ -292,8 +292,8 @@ TEST(VornPowerOutputs, ReplacedFilesKeepModeAndLinksAreWrittenThrough) {
 // in full before it failed, so under a memory limit the run ended "out of
 // memory" with exit 1 after seconds; the same for a shape beyond the file.
 TEST(HostileNpy, LengthsBeyondTheFileFailAtOnceUnderAMemoryLimit) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
 #endif
   test::ScratchDir dir;
   test::write_text(dir / "header.npy", std::string("\x93NUMPY\x02\x00\xff\xff\xff\xff{'descr'", 20));
