@@ -51,9 +51,10 @@ bool reaches_domain(const Local2<T>& cell) {
 }
 
 // Makes every neighbour relation mutual (mutual_neighbours.hpp), computing
-// the cells that disagree again, more precisely, until all agree; throws
-// std::range_error when a cell has no more precise attempt left. `single`:
-// the first run computed float cells.
-void make_cells_agree(const CellJob& job, bool single, int threads);
+// the cells that disagree again, more precisely, until all agree. When two
+// cells disagree with no more precise attempt left, returns false if the
+// first run computed float cells (`single`), so that the caller computes all
+// of them in double, and throws std::range_error otherwise.
+bool make_cells_agree(const CellJob& job, bool single, int threads);
 
 }  // namespace vorn::host::detail

@@ -20,6 +20,8 @@ namespace {
 
 enum class Attempt { first, in_double, in_enclosing_box };
 
+constexpr std::uint8_t max_refreshes = 8;
+
 std::vector<Attempt> attempts(bool single, bool plane) {
   std::vector<Attempt> list{Attempt::first};
   if (single) list.push_back(Attempt::in_double);
@@ -121,7 +123,7 @@ double cell_tolerance(const CellJob& job, std::size_t i, bool in_double) {
 
 }  // namespace
 
-void make_cells_agree(const CellJob& job, bool single, int threads) {
+bool make_cells_agree(const CellJob& job, bool single, int threads) {
   const bool plane = !job.options.domain;
   const std::size_t n = job.cells.cell_count();
   std::vector<std::uint8_t> in_double(n, single ? 0 : 1);
@@ -129,37 +131,61 @@ void make_cells_agree(const CellJob& job, bool single, int threads) {
   for (std::size_t i = 0; i < n; ++i) tolerance[i] = cell_tolerance(job, i, !single);
   const std::vector<Attempt> plan = attempts(single, plane);
   std::vector<std::uint8_t> tried(n, 0);
+  std::vector<std::uint8_t> refreshed(n, 0);
   CellArrays<double> arrays(job.options.initial_capacity);
   for (;;) {
     const Disagreements found = make_neighbours_mutual(job.cells, tolerance, threads);
-    std::vector<std::int32_t> again;
+    std::vector<std::int32_t> again, refresh;  // refresh: again by the attempt it had
+    // The pair is settled by computing again whichever of its cells still
+    // has an attempt left (a cell that missed its neighbour, most often);
+    // when neither has, the disagreement stands.
     for (const auto& [lister, other] : found.one_sided) {
+      bool retried = false;
       for (const std::int32_t seed : {lister, other}) {
         if (tried[static_cast<std::size_t>(seed)] + 1u < plan.size()) {
           again.push_back(seed);
-          continue;
+          retried = true;
         }
-        throw std::range_error(
-            "the cells of seeds " + std::to_string(job.tree.ids[static_cast<std::size_t>(lister)]) + " and " +
-            std::to_string(job.tree.ids[static_cast<std::size_t>(other)]) +
-            " disagree on whether they are neighbours, even when computed " +
-            (plan.size() > 1 ? "again in double precision" : "in double precision") +
-            (plane ? " in a box around their vertices" : "") +
-            "; the seeds may be closer together than the arithmetic resolves");
       }
+      if (retried) continue;
+      // Both are as precise as they get, but one may have lost its edge to
+      // the other while that one was still coarse, or have had a box too
+      // small for the far vertices that its neighbours found since: compute
+      // both afresh (in boxes around what is known now), a few times at most.
+      if (std::min(refreshed[static_cast<std::size_t>(lister)], refreshed[static_cast<std::size_t>(other)]) <
+          max_refreshes) {
+        for (const std::int32_t seed : {lister, other}) {
+          ++refreshed[static_cast<std::size_t>(seed)];
+          again.push_back(seed);
+          refresh.push_back(seed);
+        }
+        continue;
+      }
+      // Float cells beside cells that double cannot settle: the caller
+      // computes them all in double instead.
+      if (single) return false;
+      throw std::range_error(
+          "the cells of seeds " + std::to_string(job.tree.ids[static_cast<std::size_t>(lister)]) + " and " +
+          std::to_string(job.tree.ids[static_cast<std::size_t>(other)]) +
+          " disagree on whether they are neighbours, even when computed again in double precision" +
+          (plane ? " in a box around their vertices: cells of the whole plane reach so far here that double "
+                   "precision cannot place their vertices; give a domain box"
+                 : ": the seeds are closer together than double precision resolves"));
     }
     // A cell too small for float is computed in double; one too small for
     // double keeps its short edges.
     for (const std::int32_t seed : found.collapsed) {
       if (!in_double[static_cast<std::size_t>(seed)]) again.push_back(seed);
     }
-    if (again.empty()) return;
+    if (again.empty()) return true;
+    std::sort(refresh.begin(), refresh.end());
     std::sort(again.begin(), again.end());
     again.erase(std::unique(again.begin(), again.end()), again.end());
     CellBlock fresh;
     for (const std::int32_t seed : again) {
       const std::size_t t = static_cast<std::size_t>(seed);
-      const Attempt attempt = plan[++tried[t]];
+      if (!std::binary_search(refresh.begin(), refresh.end(), seed)) ++tried[t];
+      const Attempt attempt = plan[tried[t]];
       in_double[t] = 1;
       const StartSquare box = attempt == Attempt::in_enclosing_box
                                   ? enclosing_box(job, t, cells_next_to(job, seed, found.one_sided))

@@ -196,7 +196,12 @@ void compute_cells(PowerDiagram& out, const BspTree& tree, const std::vector<std
   out.timings.cells = seconds_since(start);
 
   start = Clock::now();
-  detail::make_cells_agree(job, std::is_same_v<T, float>, threads);
+  if (!detail::make_cells_agree(job, std::is_same_v<T, float>, threads)) {
+    // Seeds closer than float resolves, in cells that disagree even where
+    // computed again in double: the whole diagram in double is the answer.
+    if constexpr (std::is_same_v<T, float>) compute_cells<double>(out, tree, owner, frame, options, threads);
+    return;
+  }
   to_caller_order(out, cells, tree, threads);
   check_finite(out);
   out.timings.assemble = seconds_since(start);
