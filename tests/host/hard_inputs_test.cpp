@@ -274,6 +274,45 @@ INSTANTIATE_TEST_SUITE_P(Host, EveryMode,
                                            Mode{"plane_float", false, CellPrecision::single_precision}),
                          [](const ::testing::TestParamInfo<Mode>& info) { return std::string(info.param.name); });
 
+// Tight clusters (down to 1e-9 wide, below what float resolves, with
+// collinear centres) and nearly co-circular rings: boxed cells always come
+// out, in float too (cells float cannot settle are computed in double);
+// cells of the whole plane come out or are refused naming the remedy, and
+// every result has mutual neighbours.
+TEST(HardInputs, ClustersAndRingsGiveMutualNeighboursOrARefusal) {
+  for (int trial = 0; trial < 8; ++trial) {
+    std::mt19937_64 rng(1000 + trial);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::normal_distribution<double> g(0.0, 1.0);
+    const int n = 300 + static_cast<int>(1500 * u(rng));
+    const double sigma = std::pow(10.0, -1.0 - 8.0 * u(rng));
+    std::vector<double> p, w;
+    for (int i = 0; i < n; ++i) {
+      if (trial % 2 == 0) {
+        const int c = i % 7;
+        p.insert(p.end(), {0.1 * c + sigma * g(rng), 0.13 * c + sigma * g(rng)});
+      } else {
+        const double r = 0.3 + sigma * g(rng), a = 6.283 * u(rng);
+        p.insert(p.end(), {0.5 + r * std::cos(a), 0.5 + r * std::sin(a)});
+      }
+      w.push_back(trial % 3 == 0 ? 0.0 : 1e-3 * u(rng));
+    }
+    SCOPED_TRACE(::testing::Message() << "trial " << trial << ", n " << n << ", sigma " << sigma);
+    for (const bool boxed : {true, false}) {
+      for (const auto precision : {CellPrecision::double_precision, CellPrecision::single_precision}) {
+        const PowerDiagramOptions o = options(boxed, precision, Box{-0.5, -0.5, 1.5, 1.5});
+        try {
+          const PowerDiagram d = host::power_diagram(p, w, o);
+          EXPECT_TRUE(one_sided_neighbours(d).empty()) << (boxed ? "box" : "plane");
+        } catch (const std::range_error& e) {
+          EXPECT_FALSE(boxed) << e.what();
+          EXPECT_NE(std::string(e.what()).find("give a domain box"), std::string::npos) << e.what();
+        }
+      }
+    }
+  }
+}
+
 // ---- Random scales and offsets ------------------------------------------
 
 // Random seed sets at random scales (1e-12 to 1e12) and offsets (up to 1e5
