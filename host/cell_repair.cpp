@@ -99,7 +99,8 @@ void replace_cells(CellLists& cells, const std::vector<std::int32_t>& seeds, con
       const CellBlock& from = replaced ? fresh : old;
       const std::size_t cell = replaced ? k++ : local;
       const std::int64_t first = from.begin[cell];
-      rewritten.append(&from.xs[first], &from.ys[first], &from.neighbours[first], from.begin[cell + 1] - first);
+      rewritten.append(from.xs.data() + first, from.ys.data() + first, from.neighbours.data() + first,
+                       from.begin[cell + 1] - first);
     }
     cells.block(b) = std::move(rewritten);
   }

@@ -111,7 +111,7 @@ void remove_dropped(CellBlock& block, std::size_t first_cell, const std::vector<
       for (std::int64_t k = begin; k < end; ++k) {
         if (drop[static_cast<std::size_t>(k)]) collapsed.push_back(block.neighbours[k]);
       }
-      kept.append(&block.xs[begin], &block.ys[begin], &block.neighbours[begin], end - begin);
+      kept.append(block.xs.data() + begin, block.ys.data() + begin, block.neighbours.data() + begin, end - begin);
       continue;
     }
     kept.append(xs.data(), ys.data(), ids.data(), static_cast<std::int64_t>(ids.size()));

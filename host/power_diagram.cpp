@@ -139,8 +139,8 @@ void to_caller_order(PowerDiagram& out, CellLists& cells, const BspTree& tree, i
       for (std::size_t t = b * CellLists::block_cells; t < std::min(n, (b + 1) * CellLists::block_cells); ++t) {
         const detail::CellView c = cells.cell(t);
         const std::size_t to = static_cast<std::size_t>(out.cell_begin[static_cast<std::size_t>(tree.ids[t])]);
-        std::copy_n(c.xs, c.size, &out.xs[to]);
-        std::copy_n(c.ys, c.size, &out.ys[to]);
+        std::copy_n(c.xs, c.size, out.xs.data() + to);
+        std::copy_n(c.ys, c.size, out.ys.data() + to);
         for (std::int64_t k = 0; k < c.size; ++k) {
           const std::int32_t id = c.neighbours[k];
           out.neighbours[to + static_cast<std::size_t>(k)] =
