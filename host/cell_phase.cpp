@@ -103,11 +103,13 @@ namespace {
 
 // The cells of block b's tree seeds. `recheck` is given exactly when the job
 // has an unbounded square for cells that reach the stand-in box.
+// The block is filled in `scratch`, whose arrays keep their capacity from
+// block to block, and then copied to lists of its exact size: one
+// allocation per list, no regrowth, no slack kept for the diagram's life.
 template <class T>
 void run_block(const CellJob& job, CellArrays<T>& arrays, CellArrays<double>* recheck, std::size_t b,
-               int max_capacity) {
-  CellBlock& block = job.cells.block(b);
-  block.clear();
+               int max_capacity, CellBlock& scratch) {
+  scratch.clear();
   const std::size_t begin = b * CellLists::block_cells;
   const std::size_t end = std::min(job.cells.cell_count(), begin + CellLists::block_cells);
   for (std::size_t t = begin; t < end; ++t) {
@@ -122,12 +124,13 @@ void run_block(const CellJob& job, CellArrays<T>& arrays, CellArrays<double>* re
       if (recheck && reaches_domain(arrays.cell())) {
         recheck->run(job.engine, job.seeds, static_cast<long long>(t), job.unbounded_square->around(x, y),
                      max_capacity);
-        record_cell(job, recheck->cell(), t, block);
+        record_cell(job, recheck->cell(), t, scratch);
         continue;
       }
     }
-    record_cell(job, arrays.cell(), t, block);
+    record_cell(job, arrays.cell(), t, scratch);
   }
+  job.cells.block(b) = scratch;
 }
 
 }  // namespace
@@ -145,9 +148,10 @@ void run_cells(const CellJob& job, int threads) {
     CellArrays<T> arrays(job.options.initial_capacity);
     std::optional<CellArrays<double>> recheck;
     if (job.unbounded_square) recheck.emplace(job.options.initial_capacity);
+    CellBlock scratch;
     try {
       for (std::size_t b = next++; b < blocks && !failed; b = next++) {
-        run_block(job, arrays, recheck ? &*recheck : nullptr, b, max_capacity);
+        run_block(job, arrays, recheck ? &*recheck : nullptr, b, max_capacity, scratch);
         if (!job.options.progress) continue;
         std::lock_guard lock(progress_mutex);
         done += std::min<long long>(CellLists::block_cells, n - static_cast<long long>(b * CellLists::block_cells));

@@ -13,6 +13,7 @@
 
 #include "cell_phase.hpp"
 #include "mutual_neighbours.hpp"
+#include "worker_threads.hpp"
 
 namespace vorn::host::detail {
 
@@ -129,7 +130,10 @@ bool make_cells_agree(const CellJob& job, bool single, int threads) {
   const std::size_t n = job.cells.cell_count();
   std::vector<std::uint8_t> in_double(n, single ? 0 : 1);
   std::vector<double> tolerance(n);
-  for (std::size_t i = 0; i < n; ++i) tolerance[i] = cell_tolerance(job, i, !single);
+  for_each_index(job.cells.block_count(), threads, [&](std::size_t b) {
+    const std::size_t end = std::min(n, (b + 1) * CellLists::block_cells);
+    for (std::size_t i = b * CellLists::block_cells; i < end; ++i) tolerance[i] = cell_tolerance(job, i, !single);
+  });
   const std::vector<Attempt> plan = attempts(single, plane);
   std::vector<std::uint8_t> tried(n, 0);
   std::vector<std::uint8_t> refreshed(n, 0);

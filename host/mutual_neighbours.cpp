@@ -1,7 +1,6 @@
 #include "mutual_neighbours.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -45,10 +44,7 @@ double shared_length(const CellView& c, std::int32_t j) {
 // Runs work(b) for every block b on `threads` workers.
 template <class Work>
 void for_each_block(const CellLists& cells, int threads, const Work& work) {
-  std::atomic<std::size_t> next{0};
-  run_workers(threads, [&] {
-    for (std::size_t b = next++; b < cells.block_count(); b = next++) work(b);
-  });
+  for_each_index(cells.block_count(), threads, work);
 }
 
 // Marks the edges to drop (per block, by position in the block's lists) and

@@ -125,6 +125,51 @@ TEST(PowerDiagram, CellOfRegularRingIsRegularPolygonThroughRepeatedEnlargement) 
   EXPECT_NEAR(d.centroid_y[0], 0.5, 1e-14);
 }
 
+// Copies of seeds at exactly their positions, among many seeds whose
+// positions only share a hash bucket now and then: each group's heaviest
+// seed (the lowest index among the heaviest) keeps the cell that the seed
+// has without its copies; every other copy is empty. -0 and +0 are one
+// position.
+TEST(PowerDiagram, CoincidentSeedsAmongManyLeaveTheCellToTheHeaviest) {
+  Seeds alone = random_seeds(20000, 0.0, 15);
+  alone.positions[2 * 97] = 0.0;  // seed 97 on the box's edge, at -0 below, its copies at +0
+  Seeds with_copies = alone;
+  const auto add = [&](double x, double y, double w) {
+    with_copies.positions.push_back(x), with_copies.positions.push_back(y), with_copies.weights.push_back(w);
+  };
+  // Seed k gets copies k % 3 lighter, equally heavy (later: empty) and heavier.
+  std::vector<std::size_t> owner(alone.weights.size());
+  for (std::size_t k = 0; k < alone.weights.size(); ++k) owner[k] = k;
+  for (std::size_t k = 0; k < alone.weights.size(); k += 97) {
+    const double x = alone.positions[2 * k], y = alone.positions[2 * k + 1];
+    add(x, y, -1e-9);
+    add(x, y, 0.0);
+    if (k % 2 == 0) {
+      owner[k] = with_copies.weights.size();
+      add(x, y, 1e-12);
+    }
+  }
+  with_copies.positions[2 * 97] = -0.0;
+  Seeds reference = alone;
+  for (std::size_t k = 0; k < alone.weights.size(); k += 97) {
+    if (k % 2 == 0) reference.weights[k] = 1e-12;
+  }
+  const PowerDiagram d = host::power_diagram(with_copies.positions, with_copies.weights);
+  const PowerDiagram r = host::power_diagram(reference.positions, reference.weights);
+  std::vector<char> owns(with_copies.weights.size(), 0);
+  for (std::size_t k = 0; k < owner.size(); ++k) {
+    owns[owner[k]] = 1;
+    SCOPED_TRACE("seed " + std::to_string(k));
+    EXPECT_NEAR(d.areas[owner[k]], r.areas[k], 1e-15);
+    EXPECT_EQ(d.empty[owner[k]], r.empty[k]);
+  }
+  for (std::size_t i = 0; i < owns.size(); ++i) {
+    if (!owns[i]) {
+      EXPECT_TRUE(d.empty[i]) << "copy " << i << " should leave the cell to its group's owner";
+    }
+  }
+}
+
 // ---- A brute-force oracle -------------------------------------------------
 
 // The unit square clipped by every half-plane of seed i, one after another.
