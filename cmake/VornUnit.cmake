@@ -15,7 +15,7 @@ function(_vorn_add_unit_build target)
   target_link_libraries(${target} PRIVATE vorn_unit_frame brask_runtime)
   target_compile_definitions(${target} PRIVATE VORN_UNIT_ENTRY=${_vorn_unit_symbol})
   target_compile_options(${target} PRIVATE ${VORN_WARNINGS})
-  target_link_options(${target} PRIVATE -Wl,--version-script=${_vorn_unit_script} -Wl,--no-undefined)
+  target_link_options(${target} PRIVATE -Wl,--version-script=${_vorn_unit_script} ${VORN_NO_UNDEFINED})
   set_target_properties(${target} PROPERTIES
     PREFIX "lib"
     BUILD_RPATH "$ORIGIN/../.."

@@ -8,7 +8,7 @@ function(_vorn_add_cell_engine_build target)
   add_library(${target} SHARED ${PROJECT_SOURCE_DIR}/engine/cell_engine.cpp)
   target_link_libraries(${target} PRIVATE vorn_engine_core)
   target_compile_options(${target} PRIVATE ${VORN_WARNINGS})
-  target_link_options(${target} PRIVATE -Wl,--version-script=${exports} -Wl,--no-undefined)
+  target_link_options(${target} PRIVATE -Wl,--version-script=${exports} ${VORN_NO_UNDEFINED})
   set_target_properties(${target} PROPERTIES PREFIX "lib" LINK_DEPENDS ${exports})
 endfunction()
 

@@ -53,6 +53,7 @@ QueueEvent submit_kernel(CpuQueue& queue, const Deps& dependencies, Kernel& kern
   (void)extra;
   if (items == slots) {
     const std::function<void(int)> closure = [&items, &slots, &kernel, &space, &bundles...](int t) {
+      (void)items;  // held like every closure's count; with S = I only the slot count is read
       detail::CpuQueueLaunch::call(kernel, coords_of(space, t), t, t, slots, bundles...);
     };
     queue.pool.run_threads(slots, closure);
