@@ -1,6 +1,7 @@
 // The unit_cell_engine_2d library: the engine in single and double precision
 // cell arithmetic, and nothing else. Everything but these two instantiations
-// is hidden (default hidden visibility and the version script cell_engine.map).
+// is hidden (default hidden visibility and the version script cell_engine.map, generated from
+// <vorn/engine/engine_entry_names.hpp>).
 #include "engine_run.hpp"
 
 namespace vorn::engine {

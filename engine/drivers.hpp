@@ -23,13 +23,14 @@
 #include "cell_states.hpp"
 #include "provider_bsp.hpp"
 #include "register_cut.hpp"
+#include "vorn/engine/engine_entry_names.hpp"
 
 namespace vorn {
 
 namespace detail {
 
-inline constexpr int engine_done = 0;
-inline constexpr int engine_out_of_slots = 3;
+inline constexpr int engine_done = engine::engine_finished;
+inline constexpr int engine_out_of_slots = engine::engine_out_of_slots;
 
 template <class T, class Lanes>
 StateMem<T, Lanes> memory_state(Local2<T> const& cell, bool bounded) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cell_engine_library.hpp"
+#include "vorn/engine/engine_entry_names.hpp"
 
 namespace vorn::host::detail {
 
@@ -62,8 +63,8 @@ class CellArrays {
     for (;;) {
       start(square);
       const int result = engine.run(cell_, seeds, seed);
-      if (result == 0) return;
-      if (result != 3) {
+      if (result == engine::engine_finished) return;
+      if (result != engine::engine_out_of_slots) {
         throw std::runtime_error("the cell engine returned " + std::to_string(result) + " for tree seed " +
                                  std::to_string(seed));
       }

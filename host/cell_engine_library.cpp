@@ -7,15 +7,12 @@
 
 #include "library_note.hpp"
 #include "per_level.hpp"
+#include "vorn/engine/engine_entry_names.hpp"
 #include "vorn/host/unit_library.hpp"
 
 namespace vorn::host::detail {
 
 namespace {
-
-// The library exports the two instantiations under their mangled names only.
-constexpr char run32_symbol[] = "_ZN4vorn6engine10engine_runINS_6Local2IfEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
-constexpr char run64_symbol[] = "_ZN4vorn6engine10engine_runINS_6Local2IdEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
 
 void* resolve(void* handle, const char* symbol, const std::string& path) {
   void* address = dlsym(handle, symbol);
@@ -28,8 +25,8 @@ CellEngineLibrary load(IsaLevel level) {
   // Never unloaded (open_library): engine calls may still be running on other threads at exit.
   void* handle = isa::open_library(path, isa::this_cpu_has);
   CellEngineLibrary lib;
-  lib.run32 = reinterpret_cast<CellEngineLibrary::Run32>(resolve(handle, run32_symbol, path));
-  lib.run64 = reinterpret_cast<CellEngineLibrary::Run64>(resolve(handle, run64_symbol, path));
+  lib.run32 = reinterpret_cast<CellEngineLibrary::Run32>(resolve(handle, engine::engine_run_float_symbol, path));
+  lib.run64 = reinterpret_cast<CellEngineLibrary::Run64>(resolve(handle, engine::engine_run_double_symbol, path));
   return lib;
 }
 

@@ -23,6 +23,7 @@
 #include "cell_work.hpp"
 #include "vorn/build_isa.hpp"
 #include "vorn/engine/cell_engine.hpp"
+#include "vorn/engine/engine_entry_names.hpp"
 #include "vorn/host/unit_library.hpp"
 
 namespace {
@@ -67,12 +68,10 @@ using EngineRun = int (*)(vorn::Local2<T>&, vorn::engine::WeightedSeeds2 const&,
 
 template <class T>
 EngineRun<T> load_engine_run(std::string const& level) {
-  constexpr char run32[] = "_ZN4vorn6engine10engine_runINS_6Local2IfEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
-  constexpr char run64[] = "_ZN4vorn6engine10engine_runINS_6Local2IdEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
   auto const path = vorn::host::unit_directory() / "vorn" / level / "libunit_cell_engine_2d.so";
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) throw std::runtime_error("cannot load " + path.string() + ": " + dlerror());
-  void* run = dlsym(handle, sizeof(T) == 4 ? run32 : run64);
+  void* run = dlsym(handle, sizeof(T) == 4 ? vorn::engine::engine_run_float_symbol : vorn::engine::engine_run_double_symbol);
   if (run == nullptr) throw std::runtime_error(path.string() + ": engine_run not exported");
   return reinterpret_cast<EngineRun<T>>(run);
 }

@@ -10,6 +10,7 @@
 
 #include "vorn/host/unit_library.hpp"
 #include "vorn/build_isa.hpp"
+#include "vorn/engine/engine_entry_names.hpp"
 #include "vorn/unit_entries.hpp"
 
 namespace vorn {
@@ -59,9 +60,7 @@ TEST(ExportedSymbols, EveryBuildOfTheCellEngineExportsOnlyTheTwoEngineRuns) {
     ++builds;
     const auto path = host::unit_directory() / "vorn" / std::string(build.level) / "libunit_cell_engine_2d.so";
     EXPECT_EQ(exported_symbols(path, false),
-              (std::set<std::string>{
-                  "_ZN4vorn6engine10engine_runINS_6Local2IdEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x",
-                  "_ZN4vorn6engine10engine_runINS_6Local2IfEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x"}))
+              (std::set<std::string>{engine::engine_run_float_symbol, engine::engine_run_double_symbol}))
         << path;
   }
   EXPECT_GE(builds, 1);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "engine/simd/lane8.hpp"
+#include "vorn/engine/engine_entry_names.hpp"
 #include "vorn/host/unit_library.hpp"
 
 namespace vorn::test {
@@ -26,16 +27,14 @@ std::string backend_unavailable() {
 }
 
 namespace {
-constexpr char run32_symbol[] = "_ZN4vorn6engine10engine_runINS_6Local2IfEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
-constexpr char run64_symbol[] = "_ZN4vorn6engine10engine_runINS_6Local2IdEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x";
 
 EngineLibrary load_engine(std::string const& level) {
   EngineLibrary lib;
   lib.path = (host::unit_directory() / "vorn" / level / "libunit_cell_engine_2d.so").string();
   void* handle = dlopen(lib.path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) throw std::runtime_error("cannot load " + lib.path + ": " + dlerror());
-  lib.run32 = reinterpret_cast<EngineLibrary::Run32>(dlsym(handle, run32_symbol));
-  lib.run64 = reinterpret_cast<EngineLibrary::Run64>(dlsym(handle, run64_symbol));
+  lib.run32 = reinterpret_cast<EngineLibrary::Run32>(dlsym(handle, engine::engine_run_float_symbol));
+  lib.run64 = reinterpret_cast<EngineLibrary::Run64>(dlsym(handle, engine::engine_run_double_symbol));
   if (lib.run32 == nullptr || lib.run64 == nullptr) throw std::runtime_error(lib.path + ": engine_run not exported");
   return lib;  // the library stays loaded for the life of the process
 }

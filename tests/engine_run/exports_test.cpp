@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine_support.hpp"
+#include "vorn/engine/engine_entry_names.hpp"
 
 namespace vorn::test {
 namespace {
@@ -39,9 +40,7 @@ std::set<std::string> defined_dynamic_symbols(std::string const& path) {
 class Exports : public EngineTest {};
 
 TEST_P(Exports, LibraryExportsExactlyTheTwoEngineRunInstantiations) {
-  std::set<std::string> const want{
-      "_ZN4vorn6engine10engine_runINS_6Local2IfEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x",
-      "_ZN4vorn6engine10engine_runINS_6Local2IdEENS0_8BspSeedsIdxLi2ELb1ELb0EEEEEiRT_RKT0_x"};
+  std::set<std::string> const want{engine::engine_run_float_symbol, engine::engine_run_double_symbol};
   EXPECT_EQ(defined_dynamic_symbols(engine().path), want) << engine().path;
 }
 

@@ -2,6 +2,7 @@
 //
 // engine_run cuts `cell` in place to the power cell of seed `seed_index` of
 // `seeds` (index in tree order) clipped to the starting polygon, and returns
+// (named in engine_entry_names.hpp)
 //   0  finished: vertex_count 0 means the cell is empty; unbounded still 1
 //      means no seed bounded it and the polygon is the unbounded region left
 //   3  the cell's storage is too small (vertex_capacity below 8 for a bounded
