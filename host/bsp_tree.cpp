@@ -97,7 +97,7 @@ void check_bsp_tree_size(BspUnit unit, long long point_count, long long leaf_siz
   }
 }
 
-void run_bsp_level(BspUnit unit, const BspLevelBuffers& b, IsaLevel isa) {
+void run_bsp_level(BspUnit unit, const BspLevelBuffers& b, IsaLevel isa, int threads) {
   const long long d = bsp_dimension(unit);
   const long long n = static_cast<long long>(b.ids.size());
   const long long m = static_cast<long long>(b.node_begin.size());
@@ -128,7 +128,7 @@ void run_bsp_level(BspUnit unit, const BspLevelBuffers& b, IsaLevel isa) {
   // Shape variables: the input point count where the unit takes one, then m.
   const long long with_count[] = {n, m};
   const long long* shape_values = unit == BspUnit::plain_2d ? &with_count[1] : with_count;
-  unit_library(unit, isa).call(record.data(), shape_values);
+  unit_library(unit, isa).call(record.data(), shape_values, threads);
 }
 
 namespace {
@@ -145,8 +145,9 @@ struct LevelRecord {
   std::vector<double> box, gradient, offset;
 };
 
-LevelRecord build_level(BspUnit unit, IsaLevel isa, const Cloud& in, Cloud& out, std::vector<long long>& order,
-                        std::vector<long long> begin, std::vector<long long> end, long long leaf_size) {
+LevelRecord build_level(BspUnit unit, IsaLevel isa, int threads, const Cloud& in, Cloud& out,
+                        std::vector<long long>& order, std::vector<long long> begin, std::vector<long long> end,
+                        long long leaf_size) {
   const std::size_t m = begin.size();
   const std::size_t d = static_cast<std::size_t>(bsp_dimension(unit));
   const std::size_t weighted_m = bsp_weighted(unit) ? m : 0;
@@ -156,7 +157,7 @@ LevelRecord build_level(BspUnit unit, IsaLevel isa, const Cloud& in, Cloud& out,
   int status = 0;
   run_bsp_level(unit, {in.positions, in.weights, in.ids, params, level.begin, level.end, out.positions, out.weights,
                        out.ids, level.split, level.box, level.gradient, level.offset, order, {&status, 1}},
-                isa);
+                isa, threads);
   return level;
 }
 
@@ -222,7 +223,7 @@ void arrange_preorder(const std::vector<LevelRecord>& levels, BspTree& tree) {
 }  // namespace
 
 BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::span<const double> weights,
-                       long long leaf_size, IsaLevel isa) {
+                       long long leaf_size, IsaLevel isa, int threads) {
   check_lengths(unit, positions, weights, leaf_size);
   const std::size_t d = static_cast<std::size_t>(bsp_dimension(unit));
   const std::size_t n = positions.size() / d;
@@ -239,7 +240,7 @@ BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::spa
   std::vector<LevelRecord> levels;
   std::vector<long long> begin{0}, end{static_cast<long long>(n)};
   for (;;) {
-    levels.push_back(build_level(unit, isa, in, out, order, std::move(begin), std::move(end), leaf_size));
+    levels.push_back(build_level(unit, isa, threads, in, out, order, std::move(begin), std::move(end), leaf_size));
     std::swap(in, out);
     if (!any_split(levels.back())) break;
     std::tie(begin, end) = child_ranges(levels.back());

@@ -285,7 +285,8 @@ PowerDiagram power_diagram(std::span<const double> positions, std::span<const do
   const SeedFrame frame = detail::seed_frame(positions, weights, options.domain);
   detail::check_frame_weights(frame, weights, options);
   const BspTree tree = build_bsp_tree(BspUnit::weighted_2d, detail::positions_in(frame, positions),
-                                      detail::weights_in(frame, weights, n), options.leaf_size, out.isa);
+                                      detail::weights_in(frame, weights, n), options.leaf_size, out.isa,
+                                      out.threads);
   const std::vector<std::int32_t> owner = position_owners(tree, out.threads);
   out.timings.tree = seconds_since(start);
   if (options.precision == CellPrecision::single_precision) {

@@ -56,10 +56,25 @@ UnitLibrary::UnitLibrary(std::string_view library, std::string_view symbol, IsaL
     dlclose(handle_);
     throw std::runtime_error("cannot resolve " + std::string(symbol) + " in " + path.string() + ": " + message);
   }
+  // Looked up through the unit's handle, so in the runtime that this unit
+  // itself loaded.
+  limit_threads_ = reinterpret_cast<ThreadLimit>(dlsym(handle_, "vorn_limit_caller_threads"));
 }
 
 UnitLibrary::UnitLibrary(UnitLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), entry_(std::exchange(other.entry_, nullptr)) {}
+    : handle_(std::exchange(other.handle_, nullptr)),
+      entry_(std::exchange(other.entry_, nullptr)),
+      limit_threads_(std::exchange(other.limit_threads_, nullptr)) {}
+
+int UnitLibrary::call(void* const* record, const long long* shape_values, int threads) const {
+  if (threads <= 0 || limit_threads_ == nullptr) return entry_(record, shape_values);
+  struct Restore {
+    ThreadLimit limit;
+    int previous;
+    ~Restore() { limit(previous); }
+  } const restore{limit_threads_, limit_threads_(threads)};
+  return entry_(record, shape_values);
+}
 
 UnitLibrary::~UnitLibrary() {
   if (handle_ != nullptr) dlclose(handle_);

@@ -13,6 +13,7 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "vorn/queue/thread_count.hpp"
@@ -22,10 +23,14 @@ namespace vorn {
 
 namespace {
 
+// The calling thread's limit (vorn_limit_caller_threads); 0: none.
+thread_local int caller_thread_limit = 0;
+
 struct Job {
   const std::function<void(int)>* f;
   long long slot_count;
   long long chunk;
+  int max_holders;                      // workers that may run it besides the caller
   std::atomic<long long> next_slot{0};  // first slot not yet claimed; may run past slot_count
   int holders = 0;                      // workers inside the job; guarded by the pool mutex
   Job* next_job = nullptr;              // intrusive list link; guarded by the pool mutex
@@ -94,9 +99,11 @@ struct CpuThreadPool::Impl {
     }
   }
 
+  // A worker leaves a job only once it is fully claimed, so one skipped for
+  // having its most holders never needs a worker again.
   Job* claimable_job() {
     for (Job* job = jobs; job != nullptr; job = job->next_job) {
-      if (!job->fully_claimed()) return job;
+      if (!job->fully_claimed() && job->holders < job->max_holders) return job;
     }
     return nullptr;
   }
@@ -118,21 +125,23 @@ struct CpuThreadPool::Impl {
   }
 
   void run(int n, const std::function<void(int)>& f) {
+    const int runners = caller_thread_limit > 0 ? std::min(caller_thread_limit, threads) : threads;
     Job job;
     job.f = &f;
     job.slot_count = n;
+    job.max_holders = runners - 1;
     // About sixteen chunks per thread balance uneven slots; the cap keeps the
     // tail short when slots are cheap and many.
-    job.chunk = std::clamp<long long>(n / (16LL * threads), 1, 16384);
+    job.chunk = std::clamp<long long>(n / (16LL * runners), 1, 16384);
     const long long chunks = (n + job.chunk - 1) / job.chunk;
-    if (threads > 1 && chunks > 1) {
+    if (runners > 1 && chunks > 1) {
       std::lock_guard lock(mutex);
       job.next_job = jobs;
       jobs = &job;
-      if (chunks >= threads - 1) {
+      if (chunks >= threads - 1 && runners == threads) {
         work_ready.notify_all();
       } else {
-        for (long long i = 1; i < chunks; ++i) work_ready.notify_one();
+        for (long long i = 1; i < std::min<long long>(chunks, runners); ++i) work_ready.notify_one();
       }
     }
     job.run_chunks();
@@ -161,3 +170,7 @@ CpuThreadPool& cpu_thread_pool() {
 }
 
 }  // namespace vorn
+
+extern "C" int vorn_limit_caller_threads(int threads) noexcept {
+  return std::exchange(vorn::caller_thread_limit, threads > 0 ? threads : 0);
+}

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -204,8 +203,6 @@ int main(int argc, char** argv) {
       std::fputs(tools::power_usage, stdout);
       return 0;
     }
-    // The units' thread pool reads this when it starts, on first use below.
-    if (options->threads > 0) ::setenv("VORN_NUM_THREADS", std::to_string(options->threads).c_str(), 1);
     return run(*options);
   } catch (const ToolError& e) {
     std::fprintf(stderr, "vorn-power: error: %s\n", e.what());

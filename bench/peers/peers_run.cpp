@@ -7,15 +7,14 @@
 //             [--repeats R] [--leaf-size L] [--random-seed S] [--check]
 //
 // T (default: every hardware thread) is both vorn's thread count (the BSP
-// units' pool and the cell workers, through VORN_NUM_THREADS) and the peer's
-// extraction threads. Prints one line of key=value fields, times in seconds;
+// units and the cell workers, through the options) and the peer's extraction
+// threads. Prints one line of key=value fields, times in seconds;
 // others_cpu is the share of the machine's CPU that other processes used
 // during the repeats.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -101,10 +100,13 @@ vb::CellsView view_of(const vh::PowerDiagram& d) {
 void time_trees(const Options& o, const vb::SeedSet& set, Samples& s) {
   std::size_t leaves = 0;
   s.bsp_weighted.push_back(time_of([&] {
-    leaves = vh::build_bsp_tree(vh::BspUnit::weighted_2d, set.positions, set.weights, o.leaf_size).ids.size();
+    leaves = vh::build_bsp_tree(vh::BspUnit::weighted_2d, set.positions, set.weights, o.leaf_size,
+                                vh::default_isa_level(), o.threads)
+                 .ids.size();
   }));
   s.bsp_plain.push_back(time_of([&] {
-    leaves = vh::build_bsp_tree(vh::BspUnit::plain_2d, set.positions, {}, o.leaf_size).ids.size();
+    leaves = vh::build_bsp_tree(vh::BspUnit::plain_2d, set.positions, {}, o.leaf_size, vh::default_isa_level(), o.threads)
+                 .ids.size();
   }));
   const vb::KdTreeBuild kd = vb::build_kd_tree(set.positions, o.leaf_size);
   if (kd.leaves == 0 || leaves != set.weights.size()) throw std::runtime_error("a tree came out empty");
@@ -178,8 +180,6 @@ int run(const Options& o) {
 int main(int argc, char** argv) {
   try {
     const Options o = parse(argc, argv);
-    // Before any vorn call: the BSP units' pool and the cell workers both read it.
-    setenv("VORN_NUM_THREADS", std::to_string(o.threads).c_str(), 1);
     return run(o);
   } catch (const std::exception& e) {
     std::cerr << "peers_run: " << e.what() << '\n';

@@ -70,7 +70,8 @@ TEST(ExportedSymbols, RuntimeExportsThePoolInterface) {
   const auto symbols = exported_symbols(host::unit_directory() / "libbrask_runtime.so", true);
   EXPECT_EQ(symbols, (std::set<std::string>{"vorn::cpu_thread_pool()",
                                             "vorn::CpuThreadPool::run_threads(int, std::function<void (int)> const&)",
-                                            "vorn::CpuThreadPool::thread_count() const"}));
+                                            "vorn::CpuThreadPool::thread_count() const",
+                                            "vorn_limit_caller_threads"}));
 }
 
 // The host exports its public API and none of its internals: a program

@@ -3,6 +3,7 @@
 // (areas add up, neighbours are mutual, hull seeds are the unbounded ones),
 // thread and capacity independence, and the argument checks.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <bit>
@@ -14,6 +15,8 @@
 #include <stdexcept>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/same_diagram.hpp"
@@ -168,6 +171,40 @@ TEST(PowerDiagram, CoincidentSeedsAmongManyLeaveTheCellToTheHeaviest) {
       EXPECT_TRUE(d.empty[i]) << "copy " << i << " should leave the cell to its group's owner";
     }
   }
+}
+
+// CPU seconds of the whole process and of the calling thread.
+std::pair<double, double> cpu_seconds() {
+  const auto seconds = [](int who) {
+    rusage u{};
+    getrusage(who, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+  };
+  return {seconds(RUSAGE_SELF), seconds(RUSAGE_THREAD)};
+}
+
+// CPU seconds that threads other than the caller spent on a diagram of
+// these seeds with `threads` threads, and the caller's own.
+std::pair<double, double> cpu_elsewhere_and_here(const Seeds& s, int threads) {
+  PowerDiagramOptions o;
+  o.threads = threads;
+  const auto [all_before, here_before] = cpu_seconds();
+  host::power_diagram(s.positions, s.weights, o);
+  const auto [all_after, here_after] = cpu_seconds();
+  return {(all_after - all_before) - (here_after - here_before), here_after - here_before};
+}
+
+// One thread means one for the whole call: the tree's units as well as the
+// cells (the units' pool used to take every core whatever the setting).
+TEST(PowerDiagram, OneThreadRunsTheWholeCallOnTheCallingThread) {
+  const Seeds s = random_seeds(300000, 1e-7, 16);
+  cpu_elsewhere_and_here(s, 1);  // loads the libraries and starts the pool
+  const auto [elsewhere, here] = cpu_elsewhere_and_here(s, 1);
+  EXPECT_LT(elsewhere, 0.02 + 0.02 * here) << "other threads worked for " << elsewhere << " s, the caller " << here;
+  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one hardware thread: nothing to compare with";
+  const auto [spread, caller] = cpu_elsewhere_and_here(s, 2);
+  EXPECT_GT(spread, 0.1 * caller) << "two threads should share the work";
 }
 
 // ---- A brute-force oracle -------------------------------------------------

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -87,6 +90,43 @@ TEST(ThreadPool, NestedCallsFromSlotsComplete) {
   std::atomic<int> inner{0};
   cpu_thread_pool().run_threads(8, [&](int) { cpu_thread_pool().run_threads(100, [&](int) { ++inner; }); });
   EXPECT_EQ(inner.load(), 800);
+}
+
+// The threads that ran the slots of one call of n slots, each slot long
+// enough (a millisecond) for idle workers to join in.
+std::set<std::thread::id> threads_running(int n) {
+  std::mutex mutex;
+  std::set<std::thread::id> ids;
+  cpu_thread_pool().run_threads(n, [&](int) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::lock_guard lock(mutex);
+    ids.insert(std::this_thread::get_id());
+  });
+  return ids;
+}
+
+TEST(ThreadPool, CallerLimitKeepsItsCallsOnThatManyThreads) {
+  ASSERT_EQ(vorn_limit_caller_threads(1), 0) << "no limit to begin with";
+  EXPECT_EQ(threads_running(200), std::set<std::thread::id>{std::this_thread::get_id()});
+  EXPECT_EQ(vorn_limit_caller_threads(2), 1);
+  EXPECT_LE(threads_running(200).size(), 2u);
+  // A limit beyond the pool, or none, runs on the pool's threads.
+  EXPECT_EQ(vorn_limit_caller_threads(64), 2);
+  EXPECT_LE(threads_running(200).size(), 3u);
+  EXPECT_EQ(vorn_limit_caller_threads(-1), 64);
+  EXPECT_EQ(vorn_limit_caller_threads(0), 0) << "a negative limit is none";
+}
+
+TEST(ThreadPool, CallerLimitBelongsToTheThreadThatSetIt) {
+  vorn_limit_caller_threads(1);
+  int seen_elsewhere = -1;
+  std::thread([&] { seen_elsewhere = vorn_limit_caller_threads(0); }).join();
+  EXPECT_EQ(seen_elsewhere, 0);
+  // Slots run on workers, whose own limit is none: their nested calls may use the pool.
+  std::atomic<int> inner{0};
+  cpu_thread_pool().run_threads(4, [&](int) { cpu_thread_pool().run_threads(50, [&](int) { ++inner; }); });
+  EXPECT_EQ(inner.load(), 200);
+  vorn_limit_caller_threads(0);
 }
 
 TEST(ThreadPool, HonoursThreadCountFromEnvironment) {

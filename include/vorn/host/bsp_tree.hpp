@@ -49,8 +49,10 @@ struct BspLevelBuffers {
 // One call of the unit's exported entry over `buffers`. The unit checks
 // nothing: node ranges must lie in [0, n) and be pairwise disjoint, the input
 // and output clouds distinct, and m, n·D and 2·D·m below 2^31. `level`
-// chooses the unit's build (every build gives the same bits).
-void run_bsp_level(BspUnit unit, const BspLevelBuffers& buffers, IsaLevel level = default_isa_level());
+// chooses the unit's build (every build gives the same bits); the unit runs
+// on at most `threads` threads of the runtime's pool (0: all of them).
+void run_bsp_level(BspUnit unit, const BspLevelBuffers& buffers, IsaLevel level = default_isa_level(),
+                   int threads = 0);
 
 // A finished tree. The cloud is in tree order (every node's points contiguous,
 // a lower child's range right before its upper child's); ids[k] is the index
@@ -78,8 +80,10 @@ struct BspTree {
 // Throws std::invalid_argument, before any unit runs, on a leaf_size below 1,
 // mismatched lengths, a non-finite coordinate or weight (naming the first
 // such point), or a cloud too large for the units' 32-bit work counts.
+// The units run on at most `threads` threads of the runtime's pool (0: on
+// all of them, $VORN_NUM_THREADS or every hardware thread).
 BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::span<const double> weights,
-                       long long leaf_size, IsaLevel level = default_isa_level());
+                       long long leaf_size, IsaLevel level = default_isa_level(), int threads = 0);
 
 // The size checks of build_bsp_tree alone: n points of `unit` with leaf_size
 // must keep n·D and every level's 2·D·m below 2^31.

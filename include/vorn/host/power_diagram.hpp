@@ -48,7 +48,9 @@ enum class CellPrecision { single_precision, double_precision };
 struct PowerDiagramOptions {
   std::optional<Box> domain = Box{};  // nullopt: cells of the whole plane
   CellPrecision precision = CellPrecision::double_precision;
-  int threads = 0;           // concurrent engine calls; 0: $VORN_NUM_THREADS, else every hardware thread
+  // Threads of the whole call (the tree's at most the runtime pool's); 0:
+  // $VORN_NUM_THREADS, else every hardware thread.
+  int threads = 0;
   long long leaf_size = 16;  // at most this many seeds per BSP leaf (coincident seeds excepted)
   int initial_capacity = 32;  // vertex slots per cell at the start (4 to 2^24); enlarged on demand
   // The library builds to run (every level gives the same bits); nullopt:
@@ -93,7 +95,7 @@ struct PowerDiagram {
   std::vector<std::uint8_t> empty;              // n; 1 for an empty cell
   std::vector<std::uint8_t> unbounded;          // n; 1 for an unbounded cell
   PowerDiagramTimings timings;
-  int threads = 0;  // engine calls that ran concurrently
+  int threads = 0;  // threads the call ran on
   IsaLevel isa = IsaLevel::x86_64;  // the level whose builds computed it
 
   std::int64_t cell_count() const { return static_cast<std::int64_t>(areas.size()); }

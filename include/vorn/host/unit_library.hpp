@@ -46,11 +46,18 @@ class UnitLibrary {
   UnitLibrary& operator=(UnitLibrary&&) = delete;
 
   int call(void* const* record, const long long* shape_values) const { return entry_(record, shape_values); }
+  // The same call with its fills and kernel on at most `threads` threads of
+  // the runtime's pool, this one included (0: on all of them). A runtime
+  // that cannot limit a call runs it on the whole pool.
+  int call(void* const* record, const long long* shape_values, int threads) const;
   Entry entry() const { return entry_; }
 
  private:
+  using ThreadLimit = int (*)(int threads) noexcept;
+
   void* handle_ = nullptr;
   Entry entry_ = nullptr;
+  ThreadLimit limit_threads_ = nullptr;  // the runtime's vorn_limit_caller_threads, if it has one
 };
 
 // An argument record under construction: one triple (data, extents, reserved)

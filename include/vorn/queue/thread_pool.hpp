@@ -36,3 +36,11 @@ class VORN_RUNTIME_API CpuThreadPool {
 VORN_RUNTIME_API CpuThreadPool& cpu_thread_pool();
 
 }  // namespace vorn
+
+// The slots of run_threads calls made from the calling thread run on at most
+// `threads` threads of the pool, the calling one included (0 or less: on all
+// of them), until the next call; returns the setting it replaces. Hosts find
+// it by this name in the runtime the units loaded, so that one call's thread
+// setting reaches the units' fills and kernels; a runtime without it runs
+// every call on the whole pool.
+extern "C" VORN_RUNTIME_API int vorn_limit_caller_threads(int threads) noexcept;
