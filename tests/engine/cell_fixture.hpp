@@ -1,19 +1,17 @@
 // Shared pieces of the engine tests: the backend parameter with its skip
-// rule, a cell that owns its arrays, and bit-exact comparisons.
+// rule, a snapshot of a cell, and bit-exact comparisons of its arrays.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <ostream>
-#include <limits>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "engine_backend.hpp"
+#include "support/test_cell.hpp"
 
 namespace vorn::test {
 
@@ -44,46 +42,6 @@ std::string backend_param_name(::testing::TestParamInfo<BackendParam> const& inf
   INSTANTIATE_TEST_SUITE_P(Backends, suite, ::testing::ValuesIn(::vorn::test::all_backends()), \
                            ::vorn::test::backend_param_name)
 
-template <class T>
-using Bits = std::conditional_t<sizeof(T) == 8, std::uint64_t, std::uint32_t>;
-
-template <class T>
-Bits<T> bits(T x) {
-  return std::bit_cast<Bits<T>>(x);
-}
-
-// A cell whose arrays live in vectors of `capacity` slots. Slots beyond the
-// polygon start as sentinels (-inf, 0x5a5a5a5a) so that stray writes show up.
-template <class T>
-struct OwnedCell {
-  std::vector<T> xs, ys, nx, ny, offset, dists, gdx, gdy;
-  std::vector<std::int32_t> ids;
-  Local2<T> cell{};
-
-  explicit OwnedCell(int capacity) {
-    T const junk = -std::numeric_limits<T>::infinity();
-    for (auto* a : {&xs, &ys, &nx, &ny, &offset, &dists, &gdx, &gdy}) a->assign(capacity, junk);
-    ids.assign(capacity, 0x5a5a5a5a);
-    cell = Local2<T>{0,         capacity,  false,     false,         xs.data(),    ys.data(),
-                     ids.data(), nx.data(), ny.data(), offset.data(), dists.data(), gdx.data(),
-                     gdy.data()};
-  }
-
-  void set_polygon(std::vector<T> const& x, std::vector<T> const& y, std::vector<std::int32_t> const& id) {
-    cell.vertex_count = static_cast<int>(x.size());
-    std::copy(x.begin(), x.end(), xs.begin());
-    std::copy(y.begin(), y.end(), ys.begin());
-    std::copy(id.begin(), id.end(), ids.begin());
-  }
-
-  void set_lines(std::vector<T> const& a, std::vector<T> const& b, std::vector<T> const& c) {
-    std::copy(a.begin(), a.end(), nx.begin());
-    std::copy(b.begin(), b.end(), ny.begin());
-    std::copy(c.begin(), c.end(), offset.begin());
-    cell.edge_lines_valid = true;
-  }
-};
-
 // Everything a failed cut must leave alone: the header and every array but
 // the scratch.
 template <class T>
@@ -92,7 +50,7 @@ struct CellSnapshot {
   std::vector<T> xs, ys, nx, ny, offset;
   std::vector<std::int32_t> ids;
 
-  explicit CellSnapshot(OwnedCell<T> const& c)
+  explicit CellSnapshot(TestCell<T> const& c)
       : header(c.cell), xs(c.xs), ys(c.ys), nx(c.nx), ny(c.ny), offset(c.offset), ids(c.ids) {}
 
   bool operator==(CellSnapshot const& o) const {
@@ -125,11 +83,6 @@ inline ::testing::AssertionResult same_ids(std::int32_t const* actual, std::vect
     }
   }
   return ::testing::AssertionSuccess();
-}
-
-template <class T>
-char const* precision_name() {
-  return sizeof(T) == 8 ? "double" : "float";
 }
 
 }  // namespace vorn::test

@@ -52,7 +52,7 @@ class ClipPropertyTest : public BackendTest {
  protected:
   // Vertices on a circle of radius r at sorted random angles.
   template <class T>
-  void start_polygon(std::mt19937_64& rng, OwnedCell<T>& c, int n, T r) {
+  void start_polygon(std::mt19937_64& rng, TestCell<T>& c, int n, T r) {
     std::uniform_real_distribution<double> angle(0, 2 * std::numbers::pi);
     std::vector<double> a(n);
     for (double& x : a) x = angle(rng);
@@ -93,7 +93,7 @@ class ClipPropertyTest : public BackendTest {
     T const r = 50;
     Wide const tol = 64 * std::numeric_limits<T>::epsilon() * r;
     for (int polygon = 0; polygon < 40; ++polygon) {
-      OwnedCell<T> c(128);
+      TestCell<T> c(128);
       start_polygon(rng, c, size(rng), r);
       for (int step = 0; step < 12 && c.cell.vertex_count > 0; ++step) {
         SCOPED_TRACE(::testing::Message() << precision_name<T>() << ", polygon " << polygon << ", cut " << step);

@@ -29,8 +29,8 @@ std::vector<SquareCase> const square_cases{
 };
 
 template <class T>
-OwnedCell<T> unit_square(int capacity) {
-  OwnedCell<T> c(capacity);
+TestCell<T> unit_square(int capacity) {
+  TestCell<T> c(capacity);
   c.set_polygon({0, 1, 1, 0}, {0, 0, 1, 1}, {10, 11, 12, 13});
   return c;
 }
@@ -51,7 +51,7 @@ class CutTest : public BackendTest {
   void check_square_table() {
     for (SquareCase const& row : square_cases) {
       SCOPED_TRACE(std::string(row.name) + ", " + precision_name<T>());
-      OwnedCell<T> c = unit_square<T>(8);
+      TestCell<T> c = unit_square<T>(8);
       CellSnapshot<T> const before(c);
       ASSERT_EQ(ops<T>().cut(c.cell, plane<T>(row.nx, row.ny, row.offset)), row.result);
       if (row.result == cut_result::unchanged) {
@@ -75,8 +75,8 @@ class CutTest : public BackendTest {
   // Signed values v along x with normal (1, 0) and offset 0; y counts up so
   // every vertex is distinct.
   template <class T>
-  OwnedCell<T> cell_with_values(std::vector<double> const& v, int capacity) {
-    OwnedCell<T> c(capacity);
+  TestCell<T> cell_with_values(std::vector<double> const& v, int capacity) {
+    TestCell<T> c(capacity);
     std::vector<double> y(v.size());
     std::vector<std::int32_t> ids(v.size());
     for (std::size_t i = 0; i < v.size(); ++i) {
@@ -96,7 +96,7 @@ TEST_P(CutTest, UnitSquareTableIsBitExact) {
 template <class T>
 void expect_capacity_failure_changes_nothing(CellOps<T> const& ops) {
   SCOPED_TRACE(precision_name<T>());
-  OwnedCell<T> c = unit_square<T>(4);
+  TestCell<T> c = unit_square<T>(4);
   CellSnapshot<T> const before(c);
   EXPECT_EQ(ops.cut(c.cell, plane<T>(1, 1, 1.5)), cut_result::out_of_slots);
   EXPECT_TRUE(CellSnapshot<T>(c) == before);
@@ -108,7 +108,7 @@ TEST_P(CutTest, CapacityShortByOneFailsWithoutChangingTheCell) {
 }
 
 TEST_P(CutTest, EmptyPolygonIsLeftAlone) {
-  OwnedCell<double> c(4);
+  TestCell<double> c(4);
   CellSnapshot<double> const before(c);
   EXPECT_EQ(ops<double>().cut(c.cell, plane<double>(1, 0, -1)), cut_result::unchanged);
   EXPECT_TRUE(CellSnapshot<double>(c) == before);
@@ -118,14 +118,14 @@ TEST_P(CutTest, EmptyPolygonIsLeftAlone) {
 // Outside vertices that do not form one run: only the maximal run through
 // the largest value goes; ties go to the lowest index.
 TEST_P(CutTest, ScatteredOutsideVerticesLoseOnlyTheFarthestRun) {
-  OwnedCell<double> single = cell_with_values<double>({1, -1, 3, -1, -1}, 8);
+  TestCell<double> single = cell_with_values<double>({1, -1, 3, -1, -1}, 8);
   ASSERT_EQ(ops<double>().cut(single.cell, plane<double>(1, 0, 0)), cut_result::cut);
   EXPECT_EQ(single.cell.vertex_count, 6);
   EXPECT_TRUE(same_bits(single.cell.xs, std::vector<double>{1, -1, 0, 0, -1, -1}));
   EXPECT_TRUE(same_bits(single.cell.ys, std::vector<double>{0, 1, 1.25, 2.75, 3, 4}));
   EXPECT_TRUE(same_ids(single.cell.cut_ids, {100, 101, 7, 102, 103, 104}));
 
-  OwnedCell<float> pair = cell_with_values<float>({1, 1, -1, 1, -1}, 8);
+  TestCell<float> pair = cell_with_values<float>({1, 1, -1, 1, -1}, 8);
   ASSERT_EQ(ops<float>().cut(pair.cell, plane<float>(1, 0, 0)), cut_result::cut);
   EXPECT_EQ(pair.cell.vertex_count, 5);
   EXPECT_TRUE(same_bits(pair.cell.xs, std::vector<float>{0, 0, -1, 1, -1}));
@@ -137,7 +137,7 @@ TEST_P(CutTest, ScatteredOutsideVerticesLoseOnlyTheFarthestRun) {
 // farthest vertex; that made an empty run and a polygon with a phantom edge.
 TEST_P(CutTest, NanAtVertexZeroDoesNotHideTheFarthestRun) {
   double const nan = std::numeric_limits<double>::quiet_NaN();
-  OwnedCell<double> c = cell_with_values<double>({nan, -1, 3, -1, 1, -1}, 8);
+  TestCell<double> c = cell_with_values<double>({nan, -1, 3, -1, 1, -1}, 8);
   ASSERT_EQ(ops<double>().cut(c.cell, plane<double>(1, 0, 0)), cut_result::cut);
   EXPECT_EQ(c.cell.vertex_count, 7);
   EXPECT_TRUE(same_bits(c.cell.xs + 1, std::vector<double>{-1, 0, 0, -1, 1, -1}));
@@ -155,7 +155,7 @@ TEST_P(CutTest, SurvivorsKeepTheirCyclicOrderAfterEverySplice) {
     SCOPED_TRACE(::testing::Message() << "n " << r.n << ", run " << r.first << "+" << r.length);
     std::vector<double> v(r.n, -1.0);
     for (int i = 0; i < r.length; ++i) v[(r.first + i) % r.n] = 1.0;
-    OwnedCell<double> c = cell_with_values<double>(v, r.n + 1);
+    TestCell<double> c = cell_with_values<double>(v, r.n + 1);
     ASSERT_EQ(ops<double>().cut(c.cell, plane<double>(1, 0, 0)), cut_result::cut);
     int const last = (r.first + r.length - 1) % r.n;
     std::vector<std::int32_t> survivors;
@@ -177,7 +177,7 @@ TEST_P(CutTest, SurvivorsKeepTheirCyclicOrderAfterEverySplice) {
 // the flags follow whether an infinite edge survives.
 class BoundednessTest : public BackendTest {
  protected:
-  OwnedCell<double> c = unit_square<double>(8);
+  TestCell<double> c = unit_square<double>(8);
   void SetUp() override {
     BackendTest::SetUp();
     c.set_lines({0, 1, 0, -1}, {-1, 0, 1, 0}, {0, 1, 1, 0});

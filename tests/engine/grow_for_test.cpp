@@ -8,8 +8,8 @@ namespace {
 
 // The square (±1, ±1) with every edge infinite and no lines yet.
 template <class T>
-OwnedCell<T> infinite_square() {
-  OwnedCell<T> c(8);
+TestCell<T> infinite_square() {
+  TestCell<T> c(8);
   c.set_polygon({-1, 1, 1, -1}, {-1, -1, 1, 1}, std::vector<std::int32_t>(4, infinite_cut_id));
   c.cell.unbounded = true;
   return c;
@@ -27,7 +27,7 @@ class GrowForTest : public BackendTest {};
 template <class T>
 void expect_worked_example(CellOps<T> const& ops, T far, T offset) {
   SCOPED_TRACE(precision_name<T>());
-  OwnedCell<T> c = infinite_square<T>();
+  TestCell<T> c = infinite_square<T>();
   ops.grow_for(c.cell, plane<T>(1, 0, 5));
   EXPECT_TRUE(c.cell.edge_lines_valid);
   EXPECT_TRUE(same_bits(c.cell.edge_nx, std::vector<T>{0, 2, 0, -2}));
@@ -49,7 +49,7 @@ TEST_P(GrowForTest, WorkedExampleIsBitExact) {
 
 TEST_P(GrowForTest, NothingMovesWithoutInfiniteEdgesOrCrossings) {
   // "Nothing moves" is bit-exact: even a -0 coordinate keeps its sign.
-  OwnedCell<double> bounded = infinite_square<double>();
+  TestCell<double> bounded = infinite_square<double>();
   for (auto& id : bounded.ids) id = 1;
   bounded.xs[0] = -0.0;
   bounded.cell.unbounded = false;
@@ -60,14 +60,14 @@ TEST_P(GrowForTest, NothingMovesWithoutInfiniteEdgesOrCrossings) {
   EXPECT_TRUE(same_bits(bounded.cell.xs, std::vector<double>{-0.0, 1, 1, -1}));
 
   // x <= 0 lies between the receding corners: every crossing is behind them.
-  OwnedCell<float> behind = infinite_square<float>();
+  TestCell<float> behind = infinite_square<float>();
   ops<float>().grow_for(behind.cell, plane<float>(1, 0, 0));
   EXPECT_TRUE(same_bits(behind.cell.xs, std::vector<float>{-1, 1, 1, -1}));
   EXPECT_TRUE(same_bits(behind.cell.edge_offset, std::vector<float>(4, 2)));
 }
 
 TEST_P(GrowForTest, LinesAreEstablishedEvenForAnEmptyCell) {
-  OwnedCell<double> c(4);
+  TestCell<double> c(4);
   ops<double>().grow_for(c.cell, plane<double>(1, 0, 0));
   EXPECT_TRUE(c.cell.edge_lines_valid);
 }
@@ -78,7 +78,7 @@ TEST_P(GrowForTest, LinesAreEstablishedEvenForAnEmptyCell) {
 template <class T>
 void expect_parallel_vertex_ignored(CellOps<T> const& ops, T tilt) {
   SCOPED_TRACE(::testing::Message() << precision_name<T>() << ", tilt " << tilt);
-  OwnedCell<T> c = infinite_square<T>();
+  TestCell<T> c = infinite_square<T>();
   c.ids[0] = 1;
   c.ids[3] = 2;
   ops.grow_for(c.cell, plane<T>(1, tilt, 5));
@@ -100,7 +100,7 @@ TEST_P(GrowForTest, VertexParallelToThePlaneIsIgnored) {
 // Stored normals of length 4 instead of the computed 2 halve the directions,
 // so the crossing is at t = 16.
 TEST_P(GrowForTest, StoredLinesAreUsedAsTheyAre) {
-  OwnedCell<double> c = infinite_square<double>();
+  TestCell<double> c = infinite_square<double>();
   c.set_lines({0, 4, 0, -4}, {-4, 0, 4, 0}, {4, 4, 4, 4});
   ops<double>().grow_for(c.cell, plane<double>(1, 0, 5));
   EXPECT_TRUE(same_bits(c.cell.edge_nx, std::vector<double>{0, 4, 0, -4}));

@@ -142,11 +142,6 @@ class Oracle : public ::testing::TestWithParam<OracleCase> {
       EXPECT_NEAR(static_cast<double>(total), 1.0, Tolerance<T>::total) << precision_name<T>();
     }
   }
-
-  template <class T>
-  static char const* precision_name() {
-    return sizeof(T) == 8 ? "double" : "float";
-  }
 };
 
 TEST_P(Oracle, EveryCellMatchesTheBruteForceClipAndTheCellsTileTheBox) {

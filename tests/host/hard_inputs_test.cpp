@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/uniform_seeds.hpp"
 #include "vorn/host/power_diagram.hpp"
 
 namespace vorn {
@@ -23,22 +24,12 @@ using host::CellPrecision;
 using host::PowerDiagram;
 using host::PowerDiagramOptions;
 
-struct Seeds {
-  std::vector<double> positions, weights;
-};
+using test::Seeds;
 
 // n seeds uniform in [offset, offset + side]^2, weights up to `weight`
 // times the mean cell area.
 Seeds uniform_seeds(int n, double side, double offset, double weight, unsigned seed) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  Seeds s;
-  for (int i = 0; i < n; ++i) {
-    s.positions.push_back(offset + side * unit(rng));
-    s.positions.push_back(offset + side * unit(rng));
-    s.weights.push_back(weight * side * side / n * unit(rng));
-  }
-  return s;
+  return test::uniform_seeds(static_cast<std::size_t>(n), side, offset, weight * side * side / n, seed);
 }
 
 PowerDiagramOptions options(bool boxed, CellPrecision precision, Box box = {}) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/same_diagram.hpp"
+#include "support/uniform_seeds.hpp"
 #include "vorn/host/power_diagram.hpp"
 
 namespace vorn {
@@ -30,20 +31,11 @@ using host::CellPrecision;
 using host::PowerDiagram;
 using host::PowerDiagramOptions;
 
-struct Seeds {
-  std::vector<double> positions, weights;
-};
+using test::Seeds;
 
+// n seeds uniform in the unit square, weights uniform in [0, weight_scale).
 Seeds random_seeds(std::size_t n, double weight_scale, unsigned seed) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  Seeds s;
-  for (std::size_t i = 0; i < n; ++i) {
-    s.positions.push_back(unit(rng));
-    s.positions.push_back(unit(rng));
-    s.weights.push_back(weight_scale * unit(rng));
-  }
-  return s;
+  return test::uniform_seeds(n, 1.0, 0.0, weight_scale, seed);
 }
 
 PowerDiagramOptions with_precision(CellPrecision p) {
