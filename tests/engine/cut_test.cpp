@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "cell_fixture.hpp"
+#include "support/precisions.hpp"
 
 namespace vorn::test {
 namespace {
@@ -89,8 +90,7 @@ class CutTest : public BackendTest {
 };
 
 TEST_P(CutTest, UnitSquareTableIsBitExact) {
-  check_square_table<float>();
-  check_square_table<double>();
+  for_each_precision([this]<class T> { check_square_table<T>(); });
 }
 
 template <class T>

@@ -5,6 +5,7 @@
 
 #include "engine/drivers.hpp"
 #include "engine_support.hpp"
+#include "support/precisions.hpp"
 
 namespace vorn::test {
 namespace {
@@ -101,8 +102,7 @@ void spill_and_return() {
 }
 
 TEST_P(Drivers, EightVerticesSpillToMemoryForANinthAndReturnAtEight) {
-  spill_and_return<double>();
-  spill_and_return<float>();
+  for_each_precision([]<class T> { spill_and_return<T>(); });
 }
 
 template <class T>
@@ -121,8 +121,7 @@ void memory_until_small() {
 }
 
 TEST_P(Drivers, CellOfTenVerticesIsCutInMemoryUntilItFitsTheLanes) {
-  memory_until_small<double>();
-  memory_until_small<float>();
+  for_each_precision([]<class T> { memory_until_small<T>(); });
 }
 
 template <class T>
@@ -142,8 +141,7 @@ void register_sizes_follow_the_cuts() {
 }
 
 TEST_P(Drivers, RegisterSizeFollowsEachCutAndAnEmptyCellEndsTheRun) {
-  register_sizes_follow_the_cuts<double>();
-  register_sizes_follow_the_cuts<float>();
+  for_each_precision([]<class T> { register_sizes_follow_the_cuts<T>(); });
 }
 
 template <class T>
@@ -164,8 +162,7 @@ void exhausted_in_registers_stores_the_lanes() {
 }
 
 TEST_P(Drivers, ExhaustedProviderLeavesTheRegisterPolygonInTheArrays) {
-  exhausted_in_registers_stores_the_lanes<double>();
-  exhausted_in_registers_stores_the_lanes<float>();
+  for_each_precision([]<class T> { exhausted_in_registers_stores_the_lanes<T>(); });
 }
 
 template <class T>
@@ -197,8 +194,7 @@ void capacity_failures() {
 }
 
 TEST_P(Drivers, TooFewSlotsReturnThreeAndLargerArraysFinishTheCell) {
-  capacity_failures<double>();
-  capacity_failures<float>();
+  for_each_precision([]<class T> { capacity_failures<T>(); });
 }
 
 template <class T>
@@ -221,8 +217,7 @@ void unbounded_then_bounded() {
 }
 
 TEST_P(Drivers, CellBoundedDuringTheUnboundedPhaseContinuesTheSameTraversalInRegisters) {
-  unbounded_then_bounded<double>();
-  unbounded_then_bounded<float>();
+  for_each_precision([]<class T> { unbounded_then_bounded<T>(); });
 }
 
 template <class T>
@@ -237,8 +232,7 @@ void two_vertex_cell_stays_in_memory() {
 }
 
 TEST_P(Drivers, CellOfTwoVerticesIsCutInMemoryNotInLanes) {
-  two_vertex_cell_stays_in_memory<double>();
-  two_vertex_cell_stays_in_memory<float>();
+  for_each_precision([]<class T> { two_vertex_cell_stays_in_memory<T>(); });
 }
 
 VORN_ENGINE_TEST_SUITE(Drivers);

@@ -13,6 +13,7 @@
 #include "engine/prune_bound.hpp"
 #include "engine/register_cut.hpp"
 #include "engine_support.hpp"
+#include "support/precisions.hpp"
 
 namespace vorn::test {
 namespace {
@@ -109,8 +110,7 @@ void check_masked_load() {
 }
 
 TEST_P(LaneTwins, MaskedLoadsOfEveryLengthAgree) {
-  check_masked_load<double>();
-  check_masked_load<float>();
+  for_each_precision([]<class T> { check_masked_load<T>(); });
 }
 
 template <class T>

@@ -10,6 +10,7 @@
 #include "engine/provider_bsp.hpp"
 #include "engine_support.hpp"
 #include "support/seed_tree.hpp"
+#include "support/precisions.hpp"
 
 namespace vorn::test {
 namespace {
@@ -176,8 +177,7 @@ void exact_bound_keeps_the_node() {
 }
 
 TEST_P(Provider2d, KeepsANodeWhoseBoundIsMetExactly) {
-  exact_bound_keeps_the_node<double>();
-  exact_bound_keeps_the_node<float>();
+  for_each_precision([]<class T> { exact_bound_keeps_the_node<T>(); });
 }
 
 std::vector<WeightedPoint> random_points(int n, unsigned seed) {
@@ -279,8 +279,7 @@ void upcoming_leaf_seed_is_what_next_yields() {
 }
 
 TEST_P(Provider2d, UpcomingLeafSeedIsTheSeedNextYieldsFromTheLeaf) {
-  upcoming_leaf_seed_is_what_next_yields<double>();
-  upcoming_leaf_seed_is_what_next_yields<float>();
+  for_each_precision([]<class T> { upcoming_leaf_seed_is_what_next_yields<T>(); });
 }
 
 // The bisector: kept side is where the cell's seed is no farther in power

@@ -4,6 +4,7 @@
 
 #include "engine/register_cut.hpp"
 #include "engine_support.hpp"
+#include "support/precisions.hpp"
 
 namespace vorn::test {
 namespace {
@@ -56,8 +57,7 @@ void square_worked_example() {
 }
 
 TEST_P(RegisterCut, SquareLosingTwoVerticesKeepsSizeFourStartingAfterTheRun) {
-  square_worked_example<double>();
-  square_worked_example<float>();
+  for_each_precision([]<class T> { square_worked_example<T>(); });
 }
 
 template <class T>
@@ -78,8 +78,7 @@ void triangle_cases() {
 }
 
 TEST_P(RegisterCut, TriangleBecomesQuadrilateralStaysTriangleOrEmpties) {
-  triangle_cases<double>();
-  triangle_cases<float>();
+  for_each_precision([]<class T> { triangle_cases<T>(); });
 }
 
 template <class T>
@@ -98,8 +97,7 @@ void touching_planes() {
 }
 
 TEST_P(RegisterCut, PlanesThatTouchLeaveTheCellOrRepeatTheTouchedVertex) {
-  touching_planes<double>();
-  touching_planes<float>();
+  for_each_precision([]<class T> { touching_planes<T>(); });
 }
 
 template <class T>
@@ -131,8 +129,7 @@ void octagon_cases() {
 }
 
 TEST_P(RegisterCut, OctagonSpillsForANinthVertexAndKeepsItsSizeForTwo) {
-  octagon_cases<double>();
-  octagon_cases<float>();
+  for_each_precision([]<class T> { octagon_cases<T>(); });
 }
 
 // Rounding can leave outside vertices in two runs; the lanes cannot express
@@ -149,8 +146,7 @@ void two_runs() {
 }
 
 TEST_P(RegisterCut, SeparateOutsideRunsSpillWithTheLanesUnchanged) {
-  two_runs<double>();
-  two_runs<float>();
+  for_each_precision([]<class T> { two_runs<T>(); });
 }
 
 VORN_ENGINE_TEST_SUITE(RegisterCut);

@@ -130,6 +130,7 @@ TEST(HardInputs, SeedsFarFromTheOriginKeepTheirDigits) {
   const PowerDiagram reference =
       host::power_diagram(s.positions, s.weights, options(true, CellPrecision::double_precision, around));
   for (const auto precision : {CellPrecision::double_precision, CellPrecision::single_precision}) {
+    SCOPED_TRACE(precision == CellPrecision::double_precision ? "double cells" : "float cells");
     const PowerDiagram plane = host::power_diagram(s.positions, s.weights, options(false, precision));
     expect_interior_cells_match(plane, reference, precision == CellPrecision::double_precision ? 1e-6 : 1e-3);
     EXPECT_TRUE(one_sided_neighbours(plane).empty());
@@ -291,6 +292,7 @@ TEST(HardInputs, ClustersAndRingsGiveMutualNeighboursOrARefusal) {
     SCOPED_TRACE(::testing::Message() << "trial " << trial << ", n " << n << ", sigma " << sigma);
     for (const bool boxed : {true, false}) {
       for (const auto precision : {CellPrecision::double_precision, CellPrecision::single_precision}) {
+        SCOPED_TRACE(precision == CellPrecision::double_precision ? "double cells" : "float cells");
         const PowerDiagramOptions o = options(boxed, precision, Box{-0.5, -0.5, 1.5, 1.5});
         try {
           const PowerDiagram d = host::power_diagram(p, w, o);
@@ -324,6 +326,7 @@ TEST(HardInputs, RandomScalesAndOffsetsAgreeWithBoxedDouble) {
     ASSERT_TRUE(one_sided_neighbours(reference).empty());
     for (const bool boxed : {true, false}) {
       for (const auto precision : {CellPrecision::double_precision, CellPrecision::single_precision}) {
+        SCOPED_TRACE(precision == CellPrecision::double_precision ? "double cells" : "float cells");
         const PowerDiagram d = host::power_diagram(s.positions, s.weights, options(boxed, precision, around));
         ASSERT_TRUE(one_sided_neighbours(d).empty()) << (boxed ? "box" : "plane");
         expect_interior_cells_match(d, reference, precision == CellPrecision::double_precision ? 1e-6 : 1e-3);

@@ -65,6 +65,7 @@ class KnownDiagram : public ::testing::TestWithParam<KnownCase> {};
 TEST_P(KnownDiagram, AreasAndNeighboursMatchHandComputation) {
   const KnownCase& c = GetParam();
   for (const auto precision : {CellPrecision::double_precision, CellPrecision::single_precision}) {
+    SCOPED_TRACE(precision == CellPrecision::double_precision ? "double cells" : "float cells");
     const PowerDiagram d = host::power_diagram(c.seeds.positions, c.seeds.weights, with_precision(precision));
     const double tolerance = precision == CellPrecision::double_precision ? 1e-14 : 1e-6;
     ASSERT_EQ(d.cell_count(), static_cast<std::int64_t>(c.areas.size()));

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "vorn/fused_multiply_add.hpp"
+#include "support/precisions.hpp"
 
 namespace vorn {
 namespace {
@@ -94,8 +95,7 @@ void check_specials() {
 }
 
 TEST(FusedMultiplyAdd, ZerosInfinitiesNanAndExtremesFollowIeee) {
-  check_specials<double>();
-  check_specials<float>();
+  test::for_each_precision([]<class T> { check_specials<T>(); });
 }
 
 }  // namespace
