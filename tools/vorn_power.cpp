@@ -2,6 +2,8 @@
 // seed set), written as cells (CSV or JSON) and as an SVG picture.
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -120,11 +122,42 @@ double write_outputs(Outputs& out, const tools::DiagramView& view) {
   return seconds_since(start);
 }
 
+// The shortest text that reads back to the same double, as in the files.
+std::string shortest(double v) {
+  char text[32];
+  return {text, std::to_chars(text, text + sizeof text, v).ptr};
+}
+
+// "1 seed", "2 seeds": `count` and the noun, plural unless the count is 1.
+std::string counted(long long count, std::string_view noun) {
+  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
+// A rate rounded to three significant digits, thousands grouped: "187,000".
+std::string rate(double per_second) {
+  if (!std::isfinite(per_second)) return "-";
+  const double magnitude = per_second >= 1.0 ? std::floor(std::log10(per_second)) : 0.0;
+  const double unit = std::pow(10.0, std::max(0.0, magnitude - 2.0));
+  const std::string digits = std::to_string(static_cast<long long>(std::round(per_second / unit) * unit));
+  std::string grouped;
+  for (std::size_t k = 0; k < digits.size(); ++k) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) grouped += ',';
+    grouped += digits[k];
+  }
+  return grouped;
+}
+
+std::string milliseconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f ms", 1e3 * seconds);
+  return text;
+}
+
 void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, double read_seconds,
                    double write_seconds) {
   const host::PowerDiagram& d = v.diagram;
   const long long n = d.cell_count();
-  long long empty = 0, unbounded = 0;
+  long long empty = 0, unbounded = 0, outside = 0;
   double area = 0.0;
   for (long long i = 0; i < n; ++i) {
     empty += d.empty[i];
@@ -135,29 +168,44 @@ void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, do
               o.input ? o.input->c_str() : ("generated, rng seed " + std::to_string(o.rng_seed)).c_str());
   if (v.domain) {
     const host::Box& b = *v.domain;
+    for (std::size_t i = 0; i < v.seeds.weights.size(); ++i) {
+      const double x = v.seeds.positions[2 * i], y = v.seeds.positions[2 * i + 1];
+      outside += x < b.x_min || x > b.x_max || y < b.y_min || y > b.y_max;
+    }
     const double domain_area = (b.x_max - b.x_min) * (b.y_max - b.y_min);
-    std::printf("domain       [%.17g, %.17g] x [%.17g, %.17g]\n", b.x_min, b.x_max, b.y_min, b.y_max);
-    std::printf("area         cells %.17g, domain %.17g, relative difference %.3g\n", area, domain_area,
-                (area - domain_area) / domain_area);
+    std::printf("domain       [%s, %s] x [%s, %s]\n", shortest(b.x_min).c_str(), shortest(b.x_max).c_str(),
+                shortest(b.y_min).c_str(), shortest(b.y_max).c_str());
+    if (outside > 0) {
+      std::printf("outside      %s outside the box; %s cell is the part inside the box, if any\n",
+                  counted(outside, "seed").c_str(), outside == 1 ? "its" : "each one's");
+    }
+    std::printf("area         cells %s, domain %s, relative difference %.3g\n", shortest(area).c_str(),
+                shortest(domain_area).c_str(), (area - domain_area) / domain_area);
   } else {
-    std::printf("domain       unbounded\n");
-    std::printf("area         %.17g in %lld bounded cells; %lld cells unbounded\n", area, n - unbounded - empty,
-                unbounded);
+    std::printf("domain       the whole plane\n");
+    std::printf("area         %s in %s; %s unbounded\n", shortest(area).c_str(),
+                counted(n - unbounded - empty, "bounded cell").c_str(), counted(unbounded, "cell").c_str());
   }
-  std::printf("cells        %s precision, %d threads, leaf size %lld\n",
-              o.precision == host::CellPrecision::single_precision ? "single" : "double", d.threads, o.leaf_size);
+  std::printf("cells        %s, %s, leaf size %lld\n",
+              o.precision == host::CellPrecision::single_precision ? "float" : "double",
+              counted(d.threads, "thread").c_str(), o.leaf_size);
   std::printf("empty cells  %lld\n", empty);
   std::printf("build        %s\n",
               tools::build_summary(d.isa, {{"unit_cell_engine_2d", "cell engine"}, {"unit_bsp_level_2d_weighted", "BSP unit"}})
                   .c_str());
-  std::printf("time         read %.1f ms, tree %.1f ms, cells %.1f ms, assemble %.1f ms, write %.1f ms\n",
-              1e3 * read_seconds, 1e3 * d.timings.tree, 1e3 * d.timings.cells, 1e3 * d.timings.assemble,
-              1e3 * write_seconds);
-  std::printf("speed        %.0f cells/s in the cell phase, %.0f cells/s from seeds to cells\n",
-              static_cast<double>(n) / d.timings.cells,
-              static_cast<double>(n) / (d.timings.tree + d.timings.cells + d.timings.assemble));
+  const bool wrote = o.cells_path || o.svg_path;
+  std::printf("time         %stree %s, cells %s, assemble %s%s\n",
+              o.input ? ("read " + milliseconds(read_seconds) + ", ").c_str() : "",
+              milliseconds(d.timings.tree).c_str(), milliseconds(d.timings.cells).c_str(),
+              milliseconds(d.timings.assemble).c_str(), wrote ? (", write " + milliseconds(write_seconds)).c_str() : "");
+  std::printf("rate         %s cells per second in the cell phase, %s from seeds to cells\n",
+              rate(static_cast<double>(n) / d.timings.cells).c_str(),
+              rate(static_cast<double>(n) / (d.timings.tree + d.timings.cells + d.timings.assemble)).c_str());
   if (o.cells_path) std::printf("wrote        %s\n", o.cells_path->c_str());
   if (o.svg_path) std::printf("wrote        %s\n", o.svg_path->c_str());
+  if (!wrote && o.input) {
+    std::printf("hint         nothing was written: --output FILE.csv (or .json) writes the cells, --svg FILE.svg a picture\n");
+  }
 }
 
 int run(const tools::PowerOptions& o) {

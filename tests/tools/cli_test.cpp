@@ -105,7 +105,7 @@ TEST(VornPower, UnboundedDiagramMarksHullCellsAndInfiniteEdges) {
   EXPECT_TRUE(contains(json, "{\"seed\":1,\"x\":1,\"y\":0,\"weight\":0,\"area\":null,\"centroid\":null,"
                              "\"empty\":false,\"unbounded\":true"));
   EXPECT_TRUE(contains(json, "\"inf\""));
-  EXPECT_TRUE(contains(r.out, " in 1 bounded cells; 4 cells unbounded")) << r.out;
+  EXPECT_TRUE(contains(r.out, " in 1 bounded cell; 4 cells unbounded")) << r.out;
   EXPECT_TRUE(contains(test::read_text(dir / "p.svg"), "no empty cells"));
 }
 
@@ -130,13 +130,41 @@ TEST(VornPower, HeavyNeighboursAndDuplicatesLeaveListedEmptyCells) {
   EXPECT_TRUE(contains(test::read_text(dir / "p.svg"), "empty cells (2): 0, 3"));
 }
 
+// The summary speaks the options' words, counts in the singular where it
+// should, shows only the phases that happened, and says when a seed file
+// gave nothing to write.
+TEST(VornPower, SummaryReportsWhatHappenedInPlainWords) {
+  test::ScratchDir dir;
+  test::write_text(dir / "s.csv", "0.25,0.5\n0.75,0.5\n3,3\n");
+  const Outcome file = power(dir, "s.csv --box 0,0,1,1 --float --threads 1");
+  ASSERT_EQ(file.status, 0) << file.err;
+  EXPECT_TRUE(contains(file.out, "cells        float, 1 thread, leaf size 16")) << file.out;
+  EXPECT_TRUE(contains(file.out, "outside      1 seed outside the box;")) << file.out;
+  EXPECT_TRUE(contains(file.out, "time         read ")) << file.out;
+  EXPECT_FALSE(contains(file.out, ", write ")) << file.out;
+  EXPECT_TRUE(contains(file.out, "hint         nothing was written")) << file.out;
+
+  const Outcome generated = power(dir, "--seeds 50 --no-svg --threads 2");
+  ASSERT_EQ(generated.status, 0) << generated.err;
+  EXPECT_TRUE(contains(generated.out, "cells        double, 2 threads")) << generated.out;
+  EXPECT_TRUE(contains(generated.out, "time         tree ")) << generated.out;
+  EXPECT_FALSE(contains(generated.out, "outside")) << generated.out;
+  EXPECT_FALSE(contains(generated.out, "hint")) << generated.out;
+
+  const Outcome plane = power(dir, "s.csv --unbounded --output c.json");
+  ASSERT_EQ(plane.status, 0) << plane.err;
+  EXPECT_TRUE(contains(plane.out, "domain       the whole plane")) << plane.out;
+  EXPECT_TRUE(contains(plane.out, "in 0 bounded cells; 3 cells unbounded")) << plane.out;
+  EXPECT_TRUE(contains(plane.out, ", write ")) << plane.out;
+}
+
 TEST(VornPower, DefaultRunWritesThePictureOfGeneratedSeeds) {
   test::ScratchDir dir;
   const Outcome r = power(dir, "--seeds 2000 --threads 2");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(contains(r.out, "seeds        2000 (generated, rng seed 1)"));
   EXPECT_TRUE(contains(r.out, "relative difference"));
-  EXPECT_TRUE(contains(r.out, "cells/s"));
+  EXPECT_TRUE(contains(r.out, "cells per second"));
   EXPECT_TRUE(contains(r.out, "wrote        vorn-power.svg"));
   const std::string svg = test::read_text(dir / "vorn-power.svg");
   EXPECT_TRUE(svg.starts_with("<svg xmlns=\"http://www.w3.org/2000/svg\""));
