@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <set>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -24,11 +26,13 @@ const char power_usage[] =
     "  --threads N                threads (default: all hardware threads)\n"
     "  --leaf-size N              seeds per BSP leaf (default: 16)\n"
     "  --output FILE              write the cells, as .csv or .json\n"
-    "  --svg FILE                 write a picture of the diagram\n"
+    "  --svg FILE.svg             write a picture of the diagram\n"
     "  --no-svg                   write no picture\n"
     "  --seeds N                  number of generated seeds (default: 20000)\n"
     "  --rng-seed S               seed of the generator (default: 1)\n"
     "  -h, --help                 show this text\n"
+    "\n"
+    "Each option may be given once.\n"
     "\n"
     "Exit status: 0 done, 1 the computation could not run (missing library,\n"
     "unsupported CPU, out of memory), 2 bad command line, input or output.\n";
@@ -97,6 +101,17 @@ class Arguments {
   std::optional<std::string_view> value_;
 };
 
+// Whether `path`'s last component has an extension other than .svg (any case).
+bool other_extension_than_svg(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string_view name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return false;
+  std::string extension(name.substr(dot));
+  for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return extension != ".svg";
+}
+
 // One option; false when `arg` is not an option of this program.
 bool apply_option(std::string_view arg, Arguments& in, PowerOptions& o, bool& no_svg, bool& seeds_given) {
   if (arg == "--box") {
@@ -115,6 +130,9 @@ bool apply_option(std::string_view arg, Arguments& in, PowerOptions& o, bool& no
     o.cells_path = std::string(in.value(arg));
   } else if (arg == "--svg") {
     o.svg_path = std::string(in.value(arg));
+    if (other_extension_than_svg(*o.svg_path)) {
+      throw ToolError("--svg writes an SVG picture: name it FILE.svg, not '" + *o.svg_path + "'");
+    }
   } else if (arg == "--seeds") {
     o.seed_count = integer_value(arg, in.value(arg), 1, (1LL << 31) - 1);
     seeds_given = true;
@@ -131,17 +149,28 @@ bool apply_option(std::string_view arg, Arguments& in, PowerOptions& o, bool& no
 std::optional<PowerOptions> parse_power_options(int argc, char** argv) {
   PowerOptions o;
   bool no_svg = false, seeds_given = false;
+  std::set<std::string_view> seen;  // options given, -o as --output
   Arguments in(argc, argv);
   while (!in.done()) {
     const std::string_view arg = in.next();
     if (arg == "-h" || arg == "--help") return std::nullopt;
-    if (apply_option(arg, in, o, no_svg, seeds_given)) continue;
+    if (apply_option(arg, in, o, no_svg, seeds_given)) {
+      // A second value would silently win over the first.
+      if (!seen.insert(arg == "-o" ? "--output" : arg).second) {
+        throw ToolError(std::string(arg == "-o" ? "--output" : arg) + " is given twice");
+      }
+      continue;
+    }
     if (arg.starts_with("-") && arg != "-") throw ToolError("unknown option '" + std::string(arg) + "' (see --help)");
     if (o.input) throw ToolError("more than one seed file: '" + *o.input + "' and '" + std::string(arg) + "'");
     o.input = std::string(arg);
   }
   if (o.unbounded && o.box) throw ToolError("--box and --unbounded exclude each other");
+  if (seen.contains("--float") && seen.contains("--double")) throw ToolError("--float and --double exclude each other");
   if (o.input && seeds_given) throw ToolError("--seeds sizes the generated seed set; it cannot go with a seed file");
+  if (o.input && seen.contains("--rng-seed")) {
+    throw ToolError("--rng-seed seeds the generated seed set; it cannot go with a seed file");
+  }
   if (no_svg && o.svg_path) throw ToolError("--svg and --no-svg exclude each other");
   if (!o.input && !no_svg && !o.svg_path) o.svg_path = "vorn-power.svg";
   return o;

@@ -252,8 +252,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "s.csv: --output names the input file s.csv, which it would replace: choose another output"},
         PowerError{"output_is_the_input_spelt_otherwise", "0,0\n1,1\n", "s.csv --output ./no/../s.csv",
                    "./no/../s.csv: --output names the input file s.csv, which it would replace: choose another output"},
-        PowerError{"both_outputs_one_file", "0,0\n1,1\n", "s.csv --output keep.csv --svg ./keep.csv",
-                   "./keep.csv: --svg names the same file as --output: give each output its own file"},
+        PowerError{"picture_not_svg", "0,0\n1,1\n", "s.csv --output keep.csv --svg ./keep.csv",
+                   "--svg writes an SVG picture: name it FILE.svg, not './keep.csv'"},
+        // A second value used to win silently; contradicting options too.
+        PowerError{"option_twice", "0,0\n1,1\n", "s.csv --threads 2 --threads 1", "--threads is given twice"},
+        PowerError{"output_twice", "0,0\n1,1\n", "s.csv -o a.csv --output b.csv", "--output is given twice"},
+        PowerError{"float_and_double", "0,0\n1,1\n", "s.csv --float --double", "--float and --double exclude each other"},
+        PowerError{"rng_seed_with_file", "0,0\n1,1\n", "s.csv --rng-seed 3",
+                   "--rng-seed seeds the generated seed set; it cannot go with a seed file"},
         // A directory as the second output used to fail after the first was replaced.
         PowerError{"picture_is_a_directory", "0,0\n1,1\n", "s.csv --output keep.csv --svg /tmp",
                    "/tmp: is a directory"},
