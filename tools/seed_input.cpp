@@ -31,7 +31,15 @@ struct Field {
   std::size_t column;
 };
 
-enum class Column { x, y, weight };
+// `other`: a column of vorn-power's own cell files (seed, area, centroid_x,
+// ...), which a seed file may keep: a cell file reads back as its seeds.
+enum class Column { x, y, weight, other };
+
+bool cell_file_column(std::string_view key) {
+  static constexpr std::string_view names[] = {"seed",  "area",      "centroid_x", "centroid_y",
+                                               "empty", "unbounded", "vertices",   "neighbours"};
+  return std::find(std::begin(names), std::end(names), key) != std::end(names);
+}
 
 const char* column_name(Column c) { return c == Column::x ? "x" : c == Column::y ? "y" : "weight"; }
 
@@ -85,6 +93,7 @@ class CsvReader {
     const bool first = std::exchange(first_, false);
     if (first && is_header(fields)) {
       columns_ = header_columns(fields, line);
+      for (const Field& f : fields) header_names_.push_back(printable(f.text, 20));
       return;
     }
     check_field_count(fields, text, line);
@@ -92,6 +101,7 @@ class CsvReader {
     double x = 0.0, y = 0.0, weight = 0.0;
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const Column c = columns_.empty() ? static_cast<Column>(i) : columns_[i];
+      if (c == Column::other) continue;
       const double v = value(fields[i], line, column_name(c));
       (c == Column::x ? x : c == Column::y ? y : weight) = v;
     }
@@ -136,7 +146,8 @@ class CsvReader {
   }
 
   // The meaning of each column, by its name: x, y and weight (or w), in any
-  // case and order; anything else is refused rather than guessed at.
+  // case and order, besides the other columns of a cell file; anything else
+  // (a misspelt weight, say) is refused rather than guessed at.
   std::vector<Column> header_columns(const std::vector<Field>& fields, std::size_t line) const {
     std::vector<Column> columns;
     for (const Field& f : fields) {
@@ -146,13 +157,14 @@ class CsvReader {
       const std::optional<Column> c = key == "x" ? std::optional(Column::x)
                                       : key == "y" ? std::optional(Column::y)
                                       : key == "weight" || key == "w" ? std::optional(Column::weight)
+                                      : cell_file_column(key)         ? std::optional(Column::other)
                                                                      : std::nullopt;
       if (!c) {
         fail(line, f.column,
              (name.empty() ? std::string("a column has no name") : "unknown column '" + printable(name) + "'") +
-                 ": the header may name only x, y and weight (or w)");
+                 ": the header may name x, y and weight (or w), and the other columns of vorn-power's cell files");
       }
-      if (std::find(columns.begin(), columns.end(), *c) != columns.end()) {
+      if (*c != Column::other && std::find(columns.begin(), columns.end(), *c) != columns.end()) {
         fail(line, f.column, std::string("the header names the ") + column_name(*c) + " column twice");
       }
       columns.push_back(*c);
@@ -176,7 +188,7 @@ class CsvReader {
            "expected 2 or 3 fields (x, y and an optional weight), found " + std::to_string(fields.size()));
     }
     std::string names;
-    for (const Column c : columns_) names += (names.empty() ? "" : ", ") + std::string(column_name(c));
+    for (const std::string& n : header_names_) names += (names.empty() ? "" : ", ") + n;
     fail(line, column,
          "expected " + std::to_string(high) + " fields (" + names + ", as the header says), found " +
              std::to_string(fields.size()));
@@ -195,6 +207,7 @@ class CsvReader {
   std::string_view name_;
   bool first_ = true;            // no non-blank line seen yet: a header may come
   std::vector<Column> columns_;  // from the header; empty without one
+  std::vector<std::string> header_names_;  // the header's names, as shown in messages
 };
 
 std::string lowercase_extension(const std::filesystem::path& path) {

@@ -1,4 +1,5 @@
-// Seed files of vorn-power: CSV text or .npy arrays.
+// Seed files of vorn-power: CSV text (a cell file of vorn-power among them)
+// or .npy arrays.
 #pragma once
 
 #include <filesystem>
@@ -17,7 +18,8 @@ struct SeedTable {
 // UTF-8 byte-order mark skipped. The first line may name the columns: when
 // none of its fields is a number and one starts like a word, it is a header
 // whose names (x, y, weight or w; any case, any order, quotes trimmed) say
-// which column holds what, and every line then has one field per name.
+// which column holds what, and every line then has one field per name; the
+// other columns of vorn-power's cell files are skipped.
 // Throws ToolError "<name>:<line>:<column>: <problem>" for the first bad
 // field, with 1-based line and column, showing at most a short, escaped
 // excerpt of the field.

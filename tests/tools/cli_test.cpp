@@ -65,6 +65,16 @@ TEST(VornPower, TwoSeedsSplitTheirBoxAsComputedByHand) {
   EXPECT_EQ(dir.listing(), (std::vector<std::string>{"cells.csv", "s.csv"}));
 }
 
+// A cell file keeps each seed's x, y and weight: it reads back as the seeds.
+TEST(VornPower, CellFileReadsBackAsItsSeeds) {
+  test::ScratchDir dir;
+  test::write_text(dir / "s.csv", "0.1,0.2,0.001\n0.7,0.4\n0.3,0.9,-0.002\n0.8,0.8\n");
+  ASSERT_EQ(power(dir, "s.csv --box 0,0,1,1 --output first.csv").status, 0);
+  const Outcome again = power(dir, "first.csv --box 0,0,1,1 --output second.csv");
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(test::read_text(dir / "second.csv"), test::read_text(dir / "first.csv"));
+}
+
 TEST(VornPower, CsvAndNpyInputsGiveTheSameCells) {
   test::ScratchDir dir;
   std::string csv;
