@@ -30,6 +30,7 @@ const char power_usage[] =
     "  --no-svg                   write no picture\n"
     "  --seeds N                  number of generated seeds (default: 20000)\n"
     "  --rng-seed S               seed of the generator (default: 1)\n"
+    "  --version                  show the version and the library builds this CPU gets\n"
     "  -h, --help                 show this text\n"
     "\n"
     "Each option may be given once.\n"
@@ -154,6 +155,10 @@ std::optional<PowerOptions> parse_power_options(int argc, char** argv) {
   while (!in.done()) {
     const std::string_view arg = in.next();
     if (arg == "-h" || arg == "--help") return std::nullopt;
+    if (arg == "--version") {
+      o.version = true;
+      return o;
+    }
     if (apply_option(arg, in, o, no_svg, seeds_given)) {
       // A second value would silently win over the first.
       if (!seen.insert(arg == "-o" ? "--output" : arg).second) {

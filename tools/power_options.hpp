@@ -19,6 +19,7 @@ struct PowerOptions {
   std::optional<std::string> svg_path;    // --svg, or vorn-power.svg for generated seeds
   long long seed_count = 20000;           // generated seeds
   unsigned long long rng_seed = 1;
+  bool version = false;                   // --version: print the version and builds, nothing else
 };
 
 extern const char power_usage[];

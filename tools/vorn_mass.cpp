@@ -31,6 +31,7 @@ constexpr char usage[] =
     "Without IMAGE, the mass of a generated N^3 density (default N = 128).\n"
     "IMAGE is a float64 .npy array with three axes in C order; row d of the\n"
     "axis matrix is one voxel step along image axis d (default: the identity).\n"
+    "--version shows the version and the library build this CPU gets.\n"
     "Exit status: 0 done, 1 the computation could not run, 2 bad command line or input.\n";
 
 struct MassOptions {
@@ -38,6 +39,7 @@ struct MassOptions {
   long long size = 128;
   std::array<double, 9> axes{1, 0, 0, 0, 1, 0, 0, 0, 1};
   bool help = false;
+  bool version = false;
 };
 
 std::array<double, 9> axes_value(std::string_view text) {
@@ -66,6 +68,8 @@ MassOptions parse(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       o.help = true;
+    } else if (arg == "--version") {
+      o.version = true;
     } else if (arg == "--size" || arg == "--axes") {
       if (i + 1 >= argc) throw ToolError(std::string(arg) + ": missing value");
       const std::string_view value = argv[++i];
@@ -164,6 +168,12 @@ int main(int argc, char** argv) {
     const MassOptions options = parse(argc, argv);
     if (options.help) {
       std::fputs(usage, stdout);
+      return 0;
+    }
+    if (options.version) {
+      std::printf("vorn-mass %s\nbuild        %s\n", VORN_VERSION,
+                  vorn::tools::build_summary(vorn::tools::chosen_isa_level(), {{"unit_image_mass_3d", "image mass unit"}})
+                      .c_str());
       return 0;
     }
     return run(options);

@@ -251,6 +251,13 @@ int main(int argc, char** argv) {
       std::fputs(tools::power_usage, stdout);
       return 0;
     }
+    if (options->version) {
+      std::printf("vorn-power %s\nbuild        %s\n", VORN_VERSION,
+                  tools::build_summary(tools::chosen_isa_level(), {{"unit_cell_engine_2d", "cell engine"},
+                                                                   {"unit_bsp_level_2d_weighted", "BSP unit"}})
+                      .c_str());
+      return 0;
+    }
     return run(*options);
   } catch (const ToolError& e) {
     std::fprintf(stderr, "vorn-power: error: %s\n", e.what());

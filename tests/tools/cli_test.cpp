@@ -168,6 +168,18 @@ TEST(VornPower, SummaryReportsWhatHappenedInPlainWords) {
   EXPECT_TRUE(contains(plane.out, ", write ")) << plane.out;
 }
 
+TEST(VornTools, VersionNamesTheReleaseAndTheBuildsAndDoesNothingElse) {
+  test::ScratchDir dir;
+  const Outcome p = power(dir, "--version --threads 0");  // nothing after --version is read
+  ASSERT_EQ(p.status, 0) << p.err;
+  EXPECT_TRUE(p.out.starts_with("vorn-power " VORN_VERSION "\nbuild        ")) << p.out;
+  EXPECT_TRUE(contains(p.out, "cell engine ")) << p.out;
+  const Outcome m = mass(dir, "--version");
+  ASSERT_EQ(m.status, 0) << m.err;
+  EXPECT_TRUE(m.out.starts_with("vorn-mass " VORN_VERSION "\nbuild        ")) << m.out;
+  EXPECT_EQ(dir.listing(), std::vector<std::string>{});
+}
+
 TEST(VornPower, DefaultRunWritesThePictureOfGeneratedSeeds) {
   test::ScratchDir dir;
   const Outcome r = power(dir, "--seeds 2000 --threads 2");
