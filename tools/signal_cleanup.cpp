@@ -28,8 +28,14 @@ Slot slots[slot_count];
 
 constexpr int cleaned_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
+std::atomic<bool> line_drawn{false};
+
 extern "C" void remove_temporaries(int signal) {
   const int saved = errno;
+  if (line_drawn.load(std::memory_order_relaxed)) {
+    constexpr char clear[] = "\r\033[K";
+    [[maybe_unused]] const ssize_t written = ::write(2, clear, sizeof clear - 1);
+  }
   for (Slot& s : slots) {
     if (s.live.load(std::memory_order_acquire)) ::unlinkat(s.dir, s.name, 0);
   }
@@ -50,11 +56,20 @@ void install_handler() {
   }
 }
 
-}  // namespace
-
-int remember_temporary(int dir, std::string_view name) {
+void ensure_handler() {
   static std::once_flag installed;
   std::call_once(installed, install_handler);
+}
+
+}  // namespace
+
+void clear_line_on_signal(bool drawn) {
+  if (drawn) ensure_handler();
+  line_drawn.store(drawn, std::memory_order_relaxed);
+}
+
+int remember_temporary(int dir, std::string_view name) {
+  ensure_handler();
   if (name.size() > NAME_MAX) return -1;
   for (int i = 0; i < slot_count; ++i) {
     Slot& s = slots[i];

@@ -1,5 +1,6 @@
 // Temporary files that SIGINT, SIGTERM and SIGHUP remove before the program
-// ends, so that Ctrl-C or a kill during writing leaves no stray file.
+// ends, so that Ctrl-C or a kill during writing leaves no stray file, and a
+// progress bar they clear.
 //
 // The handler only walks a fixed table and calls unlinkat, both safe in a
 // signal handler, then restores the default action and raises the signal
@@ -20,5 +21,10 @@ int remember_temporary(int dir, std::string_view name);
 
 // Drops the registration, after the file was renamed or removed.
 void forget_temporary(int slot);
+
+// While `drawn`, the same signals first clear the line of standard error (a
+// terminal showing a progress bar), so that what the shell prints next
+// starts on a clean line.
+void clear_line_on_signal(bool drawn);
 
 }  // namespace vorn::tools

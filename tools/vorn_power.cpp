@@ -24,6 +24,7 @@
 #include "output_set.hpp"
 #include "power_options.hpp"
 #include "seed_input.hpp"
+#include "signal_cleanup.hpp"
 #include "tool_error.hpp"
 #include "vorn/host/power_diagram.hpp"
 
@@ -64,32 +65,89 @@ host::Box bounding_box(const tools::SeedTable& seeds, const std::string& name) {
   return b;
 }
 
-// A bar on standard error, once the cell phase has run for a second, and
-// only when standard error is a terminal.
+// The shortest text that reads back to the same double, as in the files.
+std::string shortest(double v) {
+  char text[32];
+  return {text, std::to_chars(text, text + sizeof text, v).ptr};
+}
+
+// "1 seed", "2 seeds": `count` and the noun, plural unless the count is 1.
+std::string counted(long long count, std::string_view noun) {
+  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
+// A rate rounded to three significant digits, thousands grouped: "187,000".
+std::string rate(double per_second) {
+  if (!std::isfinite(per_second)) return "-";
+  const double magnitude = per_second >= 1.0 ? std::floor(std::log10(per_second)) : 0.0;
+  const double unit = std::pow(10.0, std::max(0.0, magnitude - 2.0));
+  const std::string digits = std::to_string(static_cast<long long>(std::round(per_second / unit) * unit));
+  std::string grouped;
+  for (std::size_t k = 0; k < digits.size(); ++k) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) grouped += ',';
+    grouped += digits[k];
+  }
+  return grouped;
+}
+
+std::string milliseconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f ms", 1e3 * seconds);
+  return text;
+}
+
+// A bar on standard error with the rate and the time left, once the cell
+// phase has run for a second, and only when standard error is a terminal;
+// cleared when done, and by Ctrl-C.
 class ProgressBar {
  public:
-  ProgressBar() : enabled_(::isatty(2) == 1), start_(Clock::now()), last_(start_) {}
+  ProgressBar() : enabled_(::isatty(2) == 1) {}
+  ~ProgressBar() { finish(); }
 
+  // The rate is measured from the first report on, when the cells have begun.
   void operator()(long long done, long long total) {
     const auto now = Clock::now();
-    if (!enabled_ || now - start_ < std::chrono::seconds(1)) return;
+    if (!enabled_) return;
+    if (!started_) started_ = true, first_ = last_ = now, first_done_ = done;
+    if (now - first_ < std::chrono::seconds(1)) return;
     if (now - last_ < std::chrono::milliseconds(100) && done < total) return;
     last_ = now;
-    constexpr int width = 40;
-    const int filled = static_cast<int>(width * done / std::max(total, 1LL));
-    std::fprintf(stderr, "\rcells [%s%s] %3d%% %lld/%lld", std::string(filled, '#').c_str(),
-                 std::string(width - filled, ' ').c_str(), static_cast<int>(100 * done / std::max(total, 1LL)), done,
-                 total);
+    constexpr int width = 30;
+    const long long all = std::max(total, 1LL);
+    const int filled = static_cast<int>(width * done / all);
+    const double per_second = static_cast<double>(done - first_done_) / seconds_since(first_);
+    const double left = per_second > 0.0 ? static_cast<double>(total - done) / per_second : 0.0;
+    if (!drawn_) tools::clear_line_on_signal(true);
+    std::fprintf(stderr, "\rcells [%s%s] %3d%%  %s/s, %s left\033[K", std::string(filled, '#').c_str(),
+                 std::string(width - filled, ' ').c_str(), static_cast<int>(100 * done / all),
+                 rate(per_second).c_str(), duration(left).c_str());
     drawn_ = true;
   }
   void finish() {
-    if (drawn_) std::fprintf(stderr, "\r%70s\r", "");
+    if (!drawn_) return;
+    std::fputs("\r\033[K", stderr);
+    tools::clear_line_on_signal(false);
+    drawn_ = false;
   }
 
  private:
+  // "12 s", "3 min 05 s": what is left, to the second.
+  static std::string duration(double seconds) {
+    const long long s = std::llround(seconds);
+    char text[32];
+    if (s < 60) {
+      std::snprintf(text, sizeof text, "%lld s", s);
+    } else {
+      std::snprintf(text, sizeof text, "%lld min %02lld s", s / 60, s % 60);
+    }
+    return text;
+  }
+
   bool enabled_;
+  bool started_ = false;
   bool drawn_ = false;
-  Clock::time_point start_, last_;
+  Clock::time_point first_, last_;
+  long long first_done_ = 0;
 };
 
 // The output files, checked before any work so that a bad one fails at once.
@@ -120,37 +178,6 @@ double write_outputs(Outputs& out, const tools::DiagramView& view) {
   if (out.picture) tools::write_svg(*out.picture, view);
   out.set.commit();
   return seconds_since(start);
-}
-
-// The shortest text that reads back to the same double, as in the files.
-std::string shortest(double v) {
-  char text[32];
-  return {text, std::to_chars(text, text + sizeof text, v).ptr};
-}
-
-// "1 seed", "2 seeds": `count` and the noun, plural unless the count is 1.
-std::string counted(long long count, std::string_view noun) {
-  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
-}
-
-// A rate rounded to three significant digits, thousands grouped: "187,000".
-std::string rate(double per_second) {
-  if (!std::isfinite(per_second)) return "-";
-  const double magnitude = per_second >= 1.0 ? std::floor(std::log10(per_second)) : 0.0;
-  const double unit = std::pow(10.0, std::max(0.0, magnitude - 2.0));
-  const std::string digits = std::to_string(static_cast<long long>(std::round(per_second / unit) * unit));
-  std::string grouped;
-  for (std::size_t k = 0; k < digits.size(); ++k) {
-    if (k > 0 && (digits.size() - k) % 3 == 0) grouped += ',';
-    grouped += digits[k];
-  }
-  return grouped;
-}
-
-std::string milliseconds(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f ms", 1e3 * seconds);
-  return text;
 }
 
 void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, double read_seconds,
