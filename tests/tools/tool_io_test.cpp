@@ -404,6 +404,32 @@ TEST(SignalCleanup, TerminationRemovesRegisteredTemporaries) {
   EXPECT_EQ(dir.listing(), std::vector<std::string>{"kept"});
 }
 
+// A progress bar on the line is cleared by the signal that ends the
+// program; once the bar is finished, nothing is written.
+TEST(SignalCleanup, InterruptClearsADrawnLine) {
+  for (const bool drawn : {true, false}) {
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::dup2(pipe_ends[1], 2);
+      tools::clear_line_on_signal(true);
+      if (!drawn) tools::clear_line_on_signal(false);
+      std::raise(SIGINT);
+      ::_exit(0);  // not reached
+    }
+    ::close(pipe_ends[1]);
+    char text[16] = {};
+    const ssize_t got = ::read(pipe_ends[0], text, sizeof text);
+    ::close(pipe_ends[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(std::string(text, static_cast<std::size_t>(std::max<ssize_t>(got, 0))), drawn ? "\r\033[K" : "");
+  }
+}
+
 // ---- Cell files ---------------------------------------------------------------------
 
 // A cell by hand whose numbers are not finite, as single precision gives for
