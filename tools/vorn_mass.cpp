@@ -28,10 +28,26 @@ constexpr char usage[] =
     "usage: vorn-mass [--size N]\n"
     "       vorn-mass IMAGE.npy [--axes A00,A01,A02,A10,A11,A12,A20,A21,A22]\n"
     "\n"
-    "Without IMAGE, the mass of a generated N^3 density (default N = 128).\n"
-    "IMAGE is a float64 .npy array with three axes in C order; row d of the\n"
-    "axis matrix is one voxel step along image axis d (default: the identity).\n"
-    "--version shows the version and the library build this CPU gets.\n"
+    "Prints the mass of a density given on a 3-D voxel grid: the sum of the\n"
+    "voxel values times the volume of one voxel.\n"
+    "\n"
+    "IMAGE is a float64 .npy array with three axes in C order. The axis matrix\n"
+    "says where the voxels lie: row d (Ad0, Ad1, Ad2) is the step in space from\n"
+    "one voxel to the next along image axis d, so a voxel's volume is |det A|.\n"
+    "The default is the identity (unit cubes). For example\n"
+    "  --axes 0.5,0,0,0,0.5,0,0,0,2       voxels of 0.5 x 0.5 x 2 (volume 0.5)\n"
+    "  --axes 1,0,0,0.25,1,0,0,0,1        a step along image axis 1 also moves 1/4 in x\n"
+    "A singular matrix makes the voxels flat: their volume, and the mass, is 0.\n"
+    "\n"
+    "Without IMAGE, the density exp(-8 |p - c|^2) (c the cube's centre) at the\n"
+    "voxel centres of an N^3 grid over the unit cube, default N = 128, sheared as\n"
+    "in the second example; the mass approaches (sqrt(pi/8) erf(sqrt 2))^3 =\n"
+    "0.2140017... as N grows.\n"
+    "\n"
+    "  --size N     the generated grid's size, 1 to 1024\n"
+    "  --version    the version and the library build this CPU gets\n"
+    "  -h, --help   this text\n"
+    "\n"
     "Exit status: 0 done, 1 the computation could not run, 2 bad command line or input.\n";
 
 struct MassOptions {
@@ -95,6 +111,13 @@ MassOptions parse(int argc, char** argv) {
   return o;
 }
 
+// Whether the voxels spanned by the rows of the axis matrix have no volume.
+bool flat_voxels(const std::array<double, 9>& a) {
+  const double det = a[0] * (a[4] * a[8] - a[5] * a[7]) - a[1] * (a[3] * a[8] - a[5] * a[6]) +
+                     a[2] * (a[3] * a[7] - a[4] * a[6]);
+  return det == 0.0;
+}
+
 // A bump around the cube's centre, sampled at voxel centres of an N^3 grid.
 std::vector<double> generated_density(long long n) {
   std::vector<double> values(static_cast<std::size_t>(n * n * n));
@@ -155,8 +178,15 @@ int run(const MassOptions& o) {
     throw ToolError((o.image ? *o.image + ": " : std::string()) + e.what());
   }
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-  std::printf("image %lld x %lld x %lld, %s\nmass %.17g\ntime %.3f ms\nbuild %s\n", extents[0], extents[1],
-              extents[2], o.image ? o.image->c_str() : "sheared unit cube", mass, took.count(),
+  std::printf("image %lld x %lld x %lld, %s\n", extents[0], extents[1], extents[2],
+              o.image ? o.image->c_str() : "generated: exp(-8 |p - c|^2) over a sheared unit cube");
+  char text[32];
+  std::printf("mass %s", std::string(text, std::to_chars(text, text + sizeof text, mass).ptr).c_str());
+  if (!o.image) std::printf(" (the continuum value is 0.2140017..., approached as N grows)");
+  if (mass == 0.0 && flat_voxels(axes)) {
+    std::printf(" (the axis matrix is singular: the voxels are flat and hold no volume)");
+  }
+  std::printf("\ntime %.3f ms\nbuild %s\n", took.count(),
               vorn::tools::build_summary(level, {{"unit_image_mass_3d", "image mass unit"}}).c_str());
   return 0;
 }

@@ -400,7 +400,24 @@ TEST(VornMass, DefaultImageStillRuns) {
   test::ScratchDir dir;
   const Outcome r = mass(dir, "--size 8");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(r.out, "image 8 x 8 x 8, sheared unit cube\nmass "));
+  EXPECT_TRUE(contains(r.out, "image 8 x 8 x 8, generated: exp(-8 |p - c|^2) over a sheared unit cube\nmass "));
+  EXPECT_TRUE(contains(r.out, "(the continuum value is 0.2140017..., approached as N grows)")) << r.out;
+}
+
+// The continuum value the generated density's mass approaches, as the
+// output states it: (sqrt(pi/8) erf(sqrt 2))^3.
+TEST(VornMass, StatedContinuumValueIsTheIntegral) {
+  const double side = std::sqrt(std::acos(-1.0) / 8.0) * std::erf(std::sqrt(2.0));
+  EXPECT_NEAR(side * side * side, 0.2140017, 5e-8);
+}
+
+TEST(VornMass, SingularAxesSayWhyTheMassIsZero) {
+  test::ScratchDir dir;
+  test::write_npy(dir / "img.npy", {2, 2, 2}, std::vector<double>(8, 1.0));
+  const Outcome r = mass(dir, "img.npy --axes 1,0,0,0,1,0,2,0,0");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "mass 0 (the axis matrix is singular: the voxels are flat and hold no volume)\n"))
+      << r.out;
 }
 
 TEST(VornMass, BadImagesAndAxesExitTwo) {
