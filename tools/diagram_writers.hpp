@@ -34,20 +34,29 @@ enum class CellFormat { csv, json };
 // By the extension of `path`: .csv or .json (any case); ToolError otherwise.
 CellFormat cell_format_for(const std::filesystem::path& path);
 
+// What the picture's colour scale shows.
+enum class PictureColour { area, weight };
+
 struct DiagramView {
   const SeedTable& seeds;
   const host::PowerDiagram& diagram;
   std::optional<host::Box> domain;
   host::CellPrecision precision;
+  PictureColour colour_by = PictureColour::area;
 };
 
 void write_cells_csv(AtomicFile& out, const DiagramView& view);
 void write_cells_json(AtomicFile& out, const DiagramView& view);
 
-// The picture: every cell outlined (of an unbounded cell, its finite edges),
-// seeds as dots (empty cells' seeds in red) and the empty cells listed under
-// the picture. It shows the domain, or without one the seeds' bounding box
-// with a margin.
+// The picture, a figure: a title with the counts; the cells filled by a
+// colour scale of their area (or their seed's weight) with its legend,
+// outlined in proportion to their size (of an unbounded cell, its finite
+// edges); seeds as dots where the cells are large enough to show them (the
+// seeds of empty cells in red), circles of radius sqrt(weight) in small
+// diagrams; axes in the domain's coordinates and a caption of the marks. It
+// shows the domain, or without one the seeds' bounding box with a margin;
+// of more than 25,000 cells only a window in the middle holding about that
+// many, which the caption names. Its size follows the region's shape.
 void write_svg(AtomicFile& out, const DiagramView& view);
 
 }  // namespace vorn::tools

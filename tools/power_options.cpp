@@ -28,6 +28,7 @@ const char power_usage[] =
     "  --output FILE              write the cells, as .csv or .json\n"
     "  --svg FILE.svg             write a picture of the diagram\n"
     "  --no-svg                   write no picture\n"
+    "  --color-by area|weight     what the picture's colours show (default: area)\n"
     "  --seeds N                  number of generated seeds (default: 20000)\n"
     "  --rng-seed S               seed of the generator (default: 1)\n"
     "  --version                  show the version and the library builds this CPU gets\n"
@@ -134,6 +135,12 @@ bool apply_option(std::string_view arg, Arguments& in, PowerOptions& o, bool& no
     if (other_extension_than_svg(*o.svg_path)) {
       throw ToolError("--svg writes an SVG picture: name it FILE.svg, not '" + *o.svg_path + "'");
     }
+  } else if (arg == "--color-by") {
+    const std::string_view by = in.value(arg);
+    if (by != "area" && by != "weight") {
+      throw ToolError("--color-by: expected area or weight, got '" + std::string(by) + "'");
+    }
+    o.colour_by_weight = by == "weight";
   } else if (arg == "--seeds") {
     o.seed_count = integer_value(arg, in.value(arg), 1, (1LL << 31) - 1);
     seeds_given = true;

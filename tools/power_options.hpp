@@ -17,6 +17,7 @@ struct PowerOptions {
   long long leaf_size = 16;
   std::optional<std::string> cells_path;  // --output
   std::optional<std::string> svg_path;    // --svg, or vorn-power.svg for generated seeds
+  bool colour_by_weight = false;          // --color-by weight (else area)
   long long seed_count = 20000;           // generated seeds
   unsigned long long rng_seed = 1;
   bool version = false;                   // --version: print the version and builds, nothing else

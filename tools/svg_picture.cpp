@@ -1,7 +1,13 @@
-// The SVG picture of a diagram (see diagram_writers.hpp).
+// The SVG picture of a diagram (see diagram_writers.hpp): a figure with a
+// title, axes in the domain's coordinates, cells filled by a colour scale
+// with its legend, and a caption.
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "diagram_writers.hpp"
 
@@ -9,62 +15,177 @@ namespace vorn::tools {
 
 namespace {
 
-constexpr double canvas_size = 1000.0;  // pixels along the longer side of the shown region
-constexpr double footer_height = 24.0;  // pixels below the picture for the list of empty cells
-constexpr std::size_t listed_empty = 40;
+constexpr double plot_long_side = 800.0;  // pixels along the longer side of the plot
+constexpr double margin_left = 72.0, margin_right = 130.0, margin_top = 46.0, margin_bottom = 64.0;
+constexpr double min_width = 640.0;           // room for the title and the caption
+constexpr std::size_t drawn_cell_limit = 25000;  // more cells are shown through a window
+constexpr std::size_t weight_circle_limit = 400;  // weight circles only for diagrams this small
 
-// Maps the shown region to pixels, y pointing down.
+// The region of the plane shown, and its mapping to pixels (y down).
 struct Frame {
-  double x0, y0, x1, y1, scale, width, height;
+  double x0, y0, x1, y1;  // shown region
+  double scale;           // pixels per unit
+  double left, top;       // the plot's corner on the canvas
+  double width, height;   // of the plot, pixels
 
-  double px(double x) const { return (x - x0) * scale; }
-  double py(double y) const { return (y1 - y) * scale; }
+  double px(double x) const { return left + (x - x0) * scale; }
+  double py(double y) const { return top + (y1 - y) * scale; }
 };
 
-Frame frame_for(const DiagramView& v) {
+struct Region {
   double x0, y0, x1, y1;
-  if (v.domain) {
-    x0 = v.domain->x_min, y0 = v.domain->y_min, x1 = v.domain->x_max, y1 = v.domain->y_max;
-  } else {
-    const auto& p = v.seeds.positions;
-    x0 = x1 = p.empty() ? 0.0 : p[0];
-    y0 = y1 = p.empty() ? 0.0 : p[1];
-    for (std::size_t i = 0; i < p.size(); i += 2) {
-      x0 = std::min(x0, p[i]), x1 = std::max(x1, p[i]);
-      y0 = std::min(y0, p[i + 1]), y1 = std::max(y1, p[i + 1]);
-    }
-    const double margin = 0.1 * std::max({x1 - x0, y1 - y0}) + (x1 - x0 == 0.0 && y1 - y0 == 0.0 ? 1.0 : 0.0);
-    x0 -= margin, y0 -= margin, x1 += margin, y1 += margin;
+};
+
+// The domain, or without one the seeds' bounding box with a margin.
+Region whole_region(const DiagramView& v) {
+  if (v.domain) return {v.domain->x_min, v.domain->y_min, v.domain->x_max, v.domain->y_max};
+  const auto& p = v.seeds.positions;
+  Region r{p.empty() ? 0.0 : p[0], p.empty() ? 0.0 : p[1], p.empty() ? 0.0 : p[0], p.empty() ? 0.0 : p[1]};
+  for (std::size_t i = 0; i < p.size(); i += 2) {
+    r.x0 = std::min(r.x0, p[i]), r.x1 = std::max(r.x1, p[i]);
+    r.y0 = std::min(r.y0, p[i + 1]), r.y1 = std::max(r.y1, p[i + 1]);
   }
-  const double scale = canvas_size / std::max(x1 - x0, y1 - y0);
-  return {x0, y0, x1, y1, scale, (x1 - x0) * scale, (y1 - y0) * scale};
+  const double extent = std::max(r.x1 - r.x0, r.y1 - r.y0);
+  const double margin = extent > 0.0 ? 0.1 * extent : 1.0;
+  return {r.x0 - margin, r.y0 - margin, r.x1 + margin, r.y1 + margin};
+}
+
+// A window around the region's centre holding about `limit` of n cells,
+// of the region's shape; the region itself when it holds few enough.
+Region shown_region(const Region& whole, std::size_t n) {
+  if (n <= drawn_cell_limit) return whole;
+  const double shrink = std::sqrt(static_cast<double>(drawn_cell_limit) / static_cast<double>(n));
+  const double cx = 0.5 * (whole.x0 + whole.x1), cy = 0.5 * (whole.y0 + whole.y1);
+  const double hx = 0.5 * shrink * (whole.x1 - whole.x0), hy = 0.5 * shrink * (whole.y1 - whole.y0);
+  return {cx - hx, cy - hy, cx + hx, cy + hy};
+}
+
+Frame frame_for(const Region& r) {
+  const double scale = plot_long_side / std::max(r.x1 - r.x0, r.y1 - r.y0);
+  const double width = (r.x1 - r.x0) * scale, height = (r.y1 - r.y0) * scale;
+  const double spare = std::max(0.0, min_width - (margin_left + width + margin_right));
+  return {r.x0, r.y0, r.x1, r.y1, scale, margin_left + 0.5 * spare, margin_top, width, height};
+}
+
+bool inside(const Region& r, double x, double y) { return x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1; }
+
+// "1,972"
+std::string grouped(std::size_t count) {
+  const std::string digits = std::to_string(count);
+  std::string out;
+  for (std::size_t k = 0; k < digits.size(); ++k) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) out += ',';
+    out += digits[k];
+  }
+  return out;
+}
+
+// A value for a label: three significant digits, the shortest text of that.
+std::string label(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3g", v);
+  return text;
+}
+
+// Escapes text for an SVG text node (file names may hold anything).
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '&') out += "&amp;";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (static_cast<unsigned char>(c) >= 0x20) out += c;
+  }
+  return out;
+}
+
+// Perceptually even colours from dark blue through green to yellow.
+constexpr std::array<std::array<int, 3>, 9> colour_stops{{{68, 1, 84},
+                                                           {71, 45, 123},
+                                                           {59, 82, 139},
+                                                           {44, 114, 142},
+                                                           {33, 145, 140},
+                                                           {40, 174, 128},
+                                                           {94, 201, 98},
+                                                           {173, 220, 48},
+                                                           {253, 231, 37}}};
+
+std::string colour(double t) {
+  t = std::clamp(std::isfinite(t) ? t : 0.0, 0.0, 1.0) * (colour_stops.size() - 1);
+  const std::size_t k = std::min(static_cast<std::size_t>(t), colour_stops.size() - 2);
+  const double f = t - static_cast<double>(k);
+  char text[8];
+  int rgb[3];
+  for (int c = 0; c < 3; ++c) {
+    rgb[c] = static_cast<int>(std::lround((1 - f) * colour_stops[k][c] + f * colour_stops[k + 1][c]));
+  }
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+  return text;
+}
+
+// The colour scale's range: the 2nd to 98th percentile of the values, so
+// that a few outliers do not wash out the rest.
+struct Scale {
+  double low = 0.0, high = 1.0;
+  bool any = false;
+  double at(double v) const { return high > low ? (v - low) / (high - low) : 0.5; }
+};
+
+Scale scale_of(std::vector<double> values) {
+  Scale s;
+  if (values.empty()) return s;
+  std::sort(values.begin(), values.end());
+  s.low = values[values.size() / 50];
+  s.high = values[values.size() - 1 - values.size() / 50];
+  s.any = true;
+  return s;
+}
+
+// The value a cell is coloured by, if it has one: its area (bounded cells)
+// or its seed's weight.
+bool coloured_value(const DiagramView& v, std::size_t i, double& value) {
+  if (v.diagram.empty[i]) return false;
+  if (v.colour_by == PictureColour::weight) {
+    value = v.seeds.weights[i];
+    return true;
+  }
+  if (v.diagram.unbounded[i] || !std::isfinite(v.diagram.areas[i])) return false;
+  value = v.diagram.areas[i];
+  return true;
 }
 
 void point(AtomicFile& out, const Frame& f, double x, double y) {
-  out.fixed(f.px(x), 2);
+  out.fixed(f.px(x), 1);
   out.write(",");
-  out.fixed(f.py(y), 2);
+  out.fixed(f.py(y), 1);
 }
 
-// A bounded cell as a polygon; of an unbounded cell only the finite edges.
-void cell_outline(AtomicFile& out, const Frame& f, const host::PowerDiagram& d, std::size_t i) {
-  const auto begin = static_cast<std::size_t>(d.cell_begin[i]), end = static_cast<std::size_t>(d.cell_begin[i + 1]);
-  if (begin == end) return;
-  // A vertex beyond the range of a double cannot be drawn: leave the cell
-  // out rather than spoil the picture with "inf" in a path.
+bool finite_cell(const host::PowerDiagram& d, std::size_t begin, std::size_t end) {
   for (std::size_t k = begin; k < end; ++k) {
-    if (!std::isfinite(d.xs[k]) || !std::isfinite(d.ys[k])) return;
+    if (!std::isfinite(d.xs[k]) || !std::isfinite(d.ys[k])) return false;
   }
+  return true;
+}
+
+// A bounded cell as a filled polygon; of an unbounded cell only the finite
+// edges. A vertex beyond the range of a double cannot be drawn: such a cell
+// is left out rather than spoil the picture with "inf" in a path.
+void cell_shape(AtomicFile& out, const Frame& f, const DiagramView& v, const Scale& scale, std::size_t i) {
+  const host::PowerDiagram& d = v.diagram;
+  const auto begin = static_cast<std::size_t>(d.cell_begin[i]), end = static_cast<std::size_t>(d.cell_begin[i + 1]);
+  if (begin == end || !finite_cell(d, begin, end)) return;
+  double value = 0.0;
+  const bool filled = coloured_value(v, i, value) && !d.unbounded[i];
   if (!d.unbounded[i]) {
     out.write("<polygon points=\"");
     for (std::size_t k = begin; k < end; ++k) {
       if (k != begin) out.write(" ");
       point(out, f, d.xs[k], d.ys[k]);
     }
-    out.write("\"/>\n");
+    out.write(filled ? "\" fill=\"" + colour(scale.at(value)) + "\"/>\n" : "\" fill=\"none\"/>\n");
     return;
   }
-  out.write("<path d=\"");
+  out.write("<path fill=\"none\" d=\"");
   for (std::size_t k = begin; k < end; ++k) {
     if (d.neighbours[k] == host::infinite_edge) continue;
     const std::size_t next = k + 1 == end ? begin : k + 1;
@@ -76,63 +197,206 @@ void cell_outline(AtomicFile& out, const Frame& f, const host::PowerDiagram& d, 
   out.write("\"/>\n");
 }
 
-void seed_dots(AtomicFile& out, const Frame& f, const DiagramView& v, bool empty_ones, double radius) {
-  out.write(empty_ones ? "<g fill=\"#d62728\">\n" : "<g fill=\"#333333\">\n");
-  for (std::size_t i = 0; i < v.seeds.weights.size(); ++i) {
-    if ((v.diagram.empty[i] != 0) != empty_ones) continue;
-    out.write("<circle cx=\"");
-    out.fixed(f.px(v.seeds.positions[2 * i]), 2);
-    out.write("\" cy=\"");
-    out.fixed(f.py(v.seeds.positions[2 * i + 1]), 2);
-    out.write("\" r=\"");
-    out.fixed(empty_ones ? 1.6 * radius : radius, 2);
+void text(AtomicFile& out, double x, double y, const std::string& content, const char* anchor = "start",
+          int size = 12, const char* fill = "#222222") {
+  out.write("<text x=\"");
+  out.fixed(x, 1);
+  out.write("\" y=\"");
+  out.fixed(y, 1);
+  out.write(std::string("\" text-anchor=\"") + anchor + "\" font-size=\"" + std::to_string(size) + "\" fill=\"" +
+            fill + "\">" + escaped(content) + "</text>\n");
+}
+
+// Tick values at 1, 2 or 5 times a power of ten over [a, b], about one per
+// 80 pixels of its `pixels`, so that their labels never run together.
+std::vector<double> ticks(double a, double b, double pixels) {
+  const double raw = (b - a) / std::clamp(pixels / 80.0, 1.0, 8.0);
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  const double m = raw / power;
+  const double step = (m < 1.5 ? 1.0 : m < 3.5 ? 2.0 : m < 7.5 ? 5.0 : 10.0) * power;
+  std::vector<double> out;
+  for (double k = std::ceil(a / step); k * step <= b + 1e-9 * step && out.size() < 20; k += 1.0) {
+    out.push_back(std::abs(k * step) < 1e-12 * step ? 0.0 : k * step);
+  }
+  return out;
+}
+
+void axes(AtomicFile& out, const Frame& f) {
+  out.write("<rect x=\"");
+  out.fixed(f.left, 1);
+  out.write("\" y=\"");
+  out.fixed(f.top, 1);
+  out.write("\" width=\"");
+  out.fixed(f.width, 1);
+  out.write("\" height=\"");
+  out.fixed(f.height, 1);
+  out.write("\" fill=\"none\" stroke=\"#444444\" stroke-width=\"1\"/>\n");
+  out.write("<g stroke=\"#444444\" stroke-width=\"1\">\n");
+  const std::vector<double> xt = ticks(f.x0, f.x1, f.width), yt = ticks(f.y0, f.y1, f.height);
+  for (const double x : xt) {
+    out.write("<line x1=\"");
+    out.fixed(f.px(x), 1);
+    out.write("\" x2=\"");
+    out.fixed(f.px(x), 1);
+    out.write("\" y1=\"");
+    out.fixed(f.top + f.height, 1);
+    out.write("\" y2=\"");
+    out.fixed(f.top + f.height + 5, 1);
+    out.write("\"/>\n");
+  }
+  for (const double y : yt) {
+    out.write("<line x1=\"");
+    out.fixed(f.left - 5, 1);
+    out.write("\" x2=\"");
+    out.fixed(f.left, 1);
+    out.write("\" y1=\"");
+    out.fixed(f.py(y), 1);
+    out.write("\" y2=\"");
+    out.fixed(f.py(y), 1);
     out.write("\"/>\n");
   }
   out.write("</g>\n");
+  for (const double x : xt) text(out, f.px(x), f.top + f.height + 18, label(x), "middle", 11);
+  for (const double y : yt) text(out, f.left - 8, f.py(y) + 4, label(y), "end", 11);
 }
 
-void empty_list(AtomicFile& out, const Frame& f, const host::PowerDiagram& d) {
-  std::size_t count = 0;
-  std::string list;
-  for (std::size_t i = 0; i < d.empty.size(); ++i) {
-    if (!d.empty[i]) continue;
-    if (count < listed_empty) list += (count ? ", " : "") + std::to_string(i);
-    ++count;
+void legend(AtomicFile& out, const Frame& f, const Scale& scale, const char* what) {
+  const double x = f.left + f.width + 24, top = f.top + 20;
+  const double height = std::min(240.0, std::max(80.0, 0.6 * f.height));
+  out.write("<defs><linearGradient id=\"scale\" x1=\"0\" y1=\"1\" x2=\"0\" y2=\"0\">");
+  for (std::size_t k = 0; k < colour_stops.size(); ++k) {
+    const double t = static_cast<double>(k) / (colour_stops.size() - 1);
+    out.write("<stop offset=\"");
+    out.fixed(t, 3);
+    out.write("\" stop-color=\"" + colour(t) + "\"/>");
   }
-  if (count > listed_empty) list += " and " + std::to_string(count - listed_empty) + " more";
-  out.write("<text x=\"4\" y=\"");
-  out.fixed(f.height + 16.0, 0);
-  out.write("\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#d62728\">");
-  out.write(count == 0 ? "no empty cells" : "empty cells (" + std::to_string(count) + "): " + list);
-  out.write("</text>\n");
+  out.write("</linearGradient></defs>\n<rect x=\"");
+  out.fixed(x, 1);
+  out.write("\" y=\"");
+  out.fixed(top, 1);
+  out.write("\" width=\"14\" height=\"");
+  out.fixed(height, 1);
+  out.write("\" fill=\"url(#scale)\" stroke=\"#444444\" stroke-width=\"0.5\"/>\n");
+  text(out, x, top - 8, what, "start", 11);
+  text(out, x + 20, top + 10, label(scale.high), "start", 11);
+  text(out, x + 20, top + height, label(scale.low), "start", 11);
 }
 
 }  // namespace
 
 void write_svg(AtomicFile& out, const DiagramView& v) {
-  const Frame f = frame_for(v);
+  const host::PowerDiagram& d = v.diagram;
   const std::size_t n = v.seeds.weights.size();
-  const double radius = std::clamp(0.25 * canvas_size / std::sqrt(static_cast<double>(std::max<std::size_t>(n, 1))),
-                                   0.4, 3.0);
+  const Region whole = whole_region(v);
+  const Region shown = shown_region(whole, n);
+  const Frame f = frame_for(shown);
+  const double canvas_width = std::max(min_width, margin_left + f.width + margin_right);
+  const double canvas_height = margin_top + f.height + margin_bottom;
+  const double text_left = 16.0;  // title and caption: the canvas's width, not the plot's
+
+  // In a window, the cells whose seeds lie near it: a few cells' widths
+  // around it, so that the cells reaching into it from outside are there.
+  const bool windowed = n > drawn_cell_limit;
+  const double reach = 3.0 * std::sqrt((shown.x1 - shown.x0) * (shown.y1 - shown.y0) / drawn_cell_limit);
+  const Region near{shown.x0 - reach, shown.y0 - reach, shown.x1 + reach, shown.y1 + reach};
+  std::vector<std::size_t> drawn;
+  std::vector<double> values;
+  std::size_t empty = 0, unbounded = 0, in_window = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    empty += d.empty[i] != 0, unbounded += d.unbounded[i] != 0;
+    const double x = v.seeds.positions[2 * i], y = v.seeds.positions[2 * i + 1];
+    if (windowed && !inside(near, x, y)) continue;
+    in_window += inside(shown, x, y);
+    drawn.push_back(i);
+    double value = 0.0;
+    if (coloured_value(v, i, value)) values.push_back(value);
+  }
+  const Scale scale = scale_of(values);
+  // Outlines, dots and circles follow the cells' size on the page.
+  const double cells_shown = static_cast<double>(std::max<std::size_t>(windowed ? in_window : drawn.size(), 1));
+  const double cell_px = std::sqrt(f.width * f.height / cells_shown);
+  const double stroke = std::clamp(0.05 * cell_px, 0.15, 1.0);
+  const bool dots = cell_px >= 6.0;
+  const double radius = std::clamp(0.06 * cell_px, 0.5, 2.5);
+
   out.write("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"");
-  out.fixed(f.width, 0);
+  out.fixed(canvas_width, 0);
   out.write("\" height=\"");
-  out.fixed(f.height + footer_height, 0);
+  out.fixed(canvas_height, 0);
   out.write("\" viewBox=\"0 0 ");
-  out.fixed(f.width, 2);
+  out.fixed(canvas_width, 0);
   out.write(" ");
-  out.fixed(f.height + footer_height, 2);
-  out.write("\">\n<defs><clipPath id=\"view\"><rect width=\"");
-  out.fixed(f.width, 2);
+  out.fixed(canvas_height, 0);
+  out.write("\" font-family=\"sans-serif\">\n<defs><clipPath id=\"plot\"><rect x=\"");
+  out.fixed(f.left, 1);
+  out.write("\" y=\"");
+  out.fixed(f.top, 1);
+  out.write("\" width=\"");
+  out.fixed(f.width, 1);
   out.write("\" height=\"");
-  out.fixed(f.height, 2);
+  out.fixed(f.height, 1);
   out.write("\"/></clipPath></defs>\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
-  out.write("<g clip-path=\"url(#view)\" fill=\"none\" stroke=\"#1f4e79\" stroke-width=\"0.6\">\n");
-  for (std::size_t i = 0; i < n; ++i) cell_outline(out, f, v.diagram, i);
+
+  std::string title = "Power diagram of " + grouped(n) + (n == 1 ? " seed" : " seeds") + ": ";
+  title += empty == 0 ? std::string("no empty cells") : grouped(empty) + (empty == 1 ? " empty cell" : " empty cells");
+  if (!v.domain) title += ", " + grouped(unbounded) + " unbounded";
+  text(out, text_left, 28, title, "start", 15, "#111111");
+
+  out.write("<g clip-path=\"url(#plot)\" stroke=\"#202020\" stroke-opacity=\"0.7\" stroke-linejoin=\"round\" "
+            "stroke-width=\"");
+  out.fixed(stroke, 2);
+  out.write("\">\n");
+  for (const std::size_t i : drawn) cell_shape(out, f, v, scale, i);
+  out.write("</g>\n<g clip-path=\"url(#plot)\">\n");
+  if (drawn.size() <= weight_circle_limit) {
+    out.write("<g fill=\"none\" stroke=\"#555555\" stroke-width=\"0.8\" stroke-dasharray=\"3 2\">\n");
+    for (const std::size_t i : drawn) {
+      if (!(v.seeds.weights[i] > 0.0)) continue;
+      out.write("<circle cx=\"");
+      out.fixed(f.px(v.seeds.positions[2 * i]), 1);
+      out.write("\" cy=\"");
+      out.fixed(f.py(v.seeds.positions[2 * i + 1]), 1);
+      out.write("\" r=\"");
+      out.fixed(std::sqrt(v.seeds.weights[i]) * f.scale, 1);
+      out.write("\"/>\n");
+    }
+    out.write("</g>\n");
+  }
+  if (dots) {
+    for (const bool empty_ones : {false, true}) {
+      out.write(empty_ones ? "<g fill=\"#d62728\">\n" : "<g fill=\"#111111\">\n");
+      for (const std::size_t i : drawn) {
+        if ((d.empty[i] != 0) != empty_ones) continue;
+        out.write("<circle cx=\"");
+        out.fixed(f.px(v.seeds.positions[2 * i]), 1);
+        out.write("\" cy=\"");
+        out.fixed(f.py(v.seeds.positions[2 * i + 1]), 1);
+        out.write("\" r=\"");
+        out.fixed(empty_ones ? std::max(1.0, 1.6 * radius) : radius, 2);
+        out.write("\"/>\n");
+      }
+      out.write("</g>\n");
+    }
+  }
   out.write("</g>\n");
-  seed_dots(out, f, v, false, radius);
-  seed_dots(out, f, v, true, radius);
-  empty_list(out, f, v.diagram);
+  axes(out, f);
+  if (scale.any) legend(out, f, scale, v.colour_by == PictureColour::weight ? "seed weight" : "cell area");
+
+  // The caption: what the marks mean, and what is not shown.
+  std::string caption;
+  if (empty > 0) caption = dots ? "red dots: seeds of empty cells" : "empty cells have no area to draw";
+  if (dots) caption += std::string(caption.empty() ? "" : "; ") + "black dots: seeds";
+  if (drawn.size() <= weight_circle_limit) {
+    caption += std::string(caption.empty() ? "" : "; ") + "dashed circles: radius √weight";
+  }
+  if (unbounded > 0) caption += std::string(caption.empty() ? "" : "; ") + "unbounded cells: outlines only";
+  text(out, text_left, f.top + f.height + 38, caption, "start", 11, "#444444");
+  if (windowed) {
+    text(out, text_left, f.top + f.height + 54,
+         "showing the window [" + label(shown.x0) + ", " + label(shown.x1) + "] × [" + label(shown.y0) + ", " +
+             label(shown.y1) + "], " + grouped(in_window) + " of the " + grouped(n) + " seeds; --output writes every cell",
+         "start", 11, "#444444");
+  }
   out.write("</svg>\n");
 }
 

@@ -263,7 +263,8 @@ int run(const tools::PowerOptions& o) {
     throw ToolError((o.input ? *o.input + ": " : std::string()) + e.what());
   }
   bar.finish();
-  const tools::DiagramView view{seeds, diagram, options.domain, o.precision};
+  const tools::DiagramView view{seeds, diagram, options.domain, o.precision,
+                                o.colour_by_weight ? tools::PictureColour::weight : tools::PictureColour::area};
   const double write_seconds = write_outputs(outputs, view);
   print_summary(o, view, read_seconds, write_seconds);
   return 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
@@ -119,7 +120,7 @@ TEST(VornPower, UnboundedDiagramMarksHullCellsAndInfiniteEdges) {
   EXPECT_TRUE(contains(test::read_text(dir / "p.svg"), "no empty cells"));
 }
 
-TEST(VornPower, HeavyNeighboursAndDuplicatesLeaveListedEmptyCells) {
+TEST(VornPower, HeavyNeighboursAndDuplicatesLeaveEmptyCellsMarkedInThePicture) {
   test::ScratchDir dir;
   // Seed 0's half-plane against heavy seed 1 is x <= -1.475: empty. Seeds
   // 2 and 3 coincide with equal weights, so 2 (the lower index) owns the
@@ -137,7 +138,36 @@ TEST(VornPower, HeavyNeighboursAndDuplicatesLeaveListedEmptyCells) {
     EXPECT_FALSE(contains(neighbours, " 0 ")) << row;  // empty cells are nobody's neighbours
     EXPECT_FALSE(contains(neighbours, " 3 ")) << row;
   }
-  EXPECT_TRUE(contains(test::read_text(dir / "p.svg"), "empty cells (2): 0, 3"));
+  const std::string svg = test::read_text(dir / "p.svg");
+  EXPECT_TRUE(contains(svg, "Power diagram of 4 seeds: 2 empty cells")) << svg;
+  const std::size_t red = svg.find("<g fill=\"#d62728\">");
+  ASSERT_NE(red, std::string::npos) << svg;
+  const std::string marks = svg.substr(red, svg.find("</g>", red) - red);
+  EXPECT_EQ(std::count(marks.begin(), marks.end(), '<') - 1, 2) << marks;  // a red dot per empty cell
+}
+
+// The picture is a figure whatever the diagram: its shape follows the
+// domain's, its legend what the colours show, and a large diagram gives a
+// window of it (named in the caption) rather than a file of every cell.
+TEST(VornPower, PictureFollowsTheDomainAndStaysSmallForLargeDiagrams) {
+  test::ScratchDir dir;
+  const auto dimension = [](const std::string& svg, const std::string& name) {
+    const std::size_t at = svg.find(name + "=\"") + name.size() + 2;
+    return std::stod(svg.substr(at, svg.find('"', at) - at));
+  };
+  test::write_text(dir / "tall.csv", "0.5,1,0.01\n0.5,5,0\n0.2,9,0.02\n");
+  ASSERT_EQ(power(dir, "tall.csv --box 0,0,1,10 --svg tall.svg --color-by weight").status, 0);
+  const std::string tall = test::read_text(dir / "tall.svg");
+  EXPECT_GT(dimension(tall, "height"), 1.3 * dimension(tall, "width"));
+  EXPECT_TRUE(contains(tall, ">seed weight</text>")) << tall;
+  EXPECT_TRUE(contains(tall, "dashed circles: radius √weight")) << tall;
+
+  const Outcome big = power(dir, "--seeds 100000 --svg big.svg");
+  ASSERT_EQ(big.status, 0) << big.err;
+  const std::string svg = test::read_text(dir / "big.svg");
+  EXPECT_TRUE(contains(svg, ">cell area</text>"));
+  EXPECT_TRUE(contains(svg, "showing the window [")) << svg.substr(svg.size() - 400);
+  EXPECT_LT(svg.size(), 4u << 20);
 }
 
 // The summary speaks the options' words, counts in the singular where it
