@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "diagram_writers.hpp"
+#include "number_text.hpp"
 
 namespace vorn::tools {
 
@@ -69,16 +70,6 @@ Frame frame_for(const Region& r) {
 
 bool inside(const Region& r, double x, double y) { return x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1; }
 
-// "1,972"
-std::string grouped(std::size_t count) {
-  const std::string digits = std::to_string(count);
-  std::string out;
-  for (std::size_t k = 0; k < digits.size(); ++k) {
-    if (k > 0 && (digits.size() - k) % 3 == 0) out += ',';
-    out += digits[k];
-  }
-  return out;
-}
 
 // A value for a label: three significant digits, the shortest text of that.
 std::string label(double v) {
@@ -154,6 +145,32 @@ bool coloured_value(const DiagramView& v, std::size_t i, double& value) {
   return true;
 }
 
+// ` name="value"`, the value to `decimals` places.
+void attribute(AtomicFile& out, const char* name, double value, int decimals = 1) {
+  out.write(" ");
+  out.write(name);
+  out.write("=\"");
+  out.fixed(value, decimals);
+  out.write("\"");
+}
+
+// The plot's rectangle as the attributes of a <rect>.
+void plot_rectangle(AtomicFile& out, const Frame& f) {
+  attribute(out, "x", f.left);
+  attribute(out, "y", f.top);
+  attribute(out, "width", f.width);
+  attribute(out, "height", f.height);
+}
+
+// A circle of `radius` pixels around seed i.
+void circle(AtomicFile& out, const Frame& f, const DiagramView& v, std::size_t i, double radius) {
+  out.write("<circle");
+  attribute(out, "cx", f.px(v.seeds.positions[2 * i]));
+  attribute(out, "cy", f.py(v.seeds.positions[2 * i + 1]));
+  attribute(out, "r", radius, 2);
+  out.write("/>\n");
+}
+
 void point(AtomicFile& out, const Frame& f, double x, double y) {
   out.fixed(f.px(x), 1);
   out.write(",");
@@ -199,11 +216,10 @@ void cell_shape(AtomicFile& out, const Frame& f, const DiagramView& v, const Sca
 
 void text(AtomicFile& out, double x, double y, const std::string& content, const char* anchor = "start",
           int size = 12, const char* fill = "#222222") {
-  out.write("<text x=\"");
-  out.fixed(x, 1);
-  out.write("\" y=\"");
-  out.fixed(y, 1);
-  out.write(std::string("\" text-anchor=\"") + anchor + "\" font-size=\"" + std::to_string(size) + "\" fill=\"" +
+  out.write("<text");
+  attribute(out, "x", x);
+  attribute(out, "y", y);
+  out.write(std::string(" text-anchor=\"") + anchor + "\" font-size=\"" + std::to_string(size) + "\" fill=\"" +
             fill + "\">" + escaped(content) + "</text>\n");
 }
 
@@ -222,39 +238,21 @@ std::vector<double> ticks(double a, double b, double pixels) {
 }
 
 void axes(AtomicFile& out, const Frame& f) {
-  out.write("<rect x=\"");
-  out.fixed(f.left, 1);
-  out.write("\" y=\"");
-  out.fixed(f.top, 1);
-  out.write("\" width=\"");
-  out.fixed(f.width, 1);
-  out.write("\" height=\"");
-  out.fixed(f.height, 1);
-  out.write("\" fill=\"none\" stroke=\"#444444\" stroke-width=\"1\"/>\n");
+  out.write("<rect");
+  plot_rectangle(out, f);
+  out.write(" fill=\"none\" stroke=\"#444444\" stroke-width=\"1\"/>\n");
   out.write("<g stroke=\"#444444\" stroke-width=\"1\">\n");
   const std::vector<double> xt = ticks(f.x0, f.x1, f.width), yt = ticks(f.y0, f.y1, f.height);
-  for (const double x : xt) {
-    out.write("<line x1=\"");
-    out.fixed(f.px(x), 1);
-    out.write("\" x2=\"");
-    out.fixed(f.px(x), 1);
-    out.write("\" y1=\"");
-    out.fixed(f.top + f.height, 1);
-    out.write("\" y2=\"");
-    out.fixed(f.top + f.height + 5, 1);
-    out.write("\"/>\n");
-  }
-  for (const double y : yt) {
-    out.write("<line x1=\"");
-    out.fixed(f.left - 5, 1);
-    out.write("\" x2=\"");
-    out.fixed(f.left, 1);
-    out.write("\" y1=\"");
-    out.fixed(f.py(y), 1);
-    out.write("\" y2=\"");
-    out.fixed(f.py(y), 1);
-    out.write("\"/>\n");
-  }
+  const auto tick = [&](double x1, double y1, double x2, double y2) {
+    out.write("<line");
+    attribute(out, "x1", x1);
+    attribute(out, "y1", y1);
+    attribute(out, "x2", x2);
+    attribute(out, "y2", y2);
+    out.write("/>\n");
+  };
+  for (const double x : xt) tick(f.px(x), f.top + f.height, f.px(x), f.top + f.height + 5);
+  for (const double y : yt) tick(f.left - 5, f.py(y), f.left, f.py(y));
   out.write("</g>\n");
   for (const double x : xt) text(out, f.px(x), f.top + f.height + 18, label(x), "middle", 11);
   for (const double y : yt) text(out, f.left - 8, f.py(y) + 4, label(y), "end", 11);
@@ -270,13 +268,12 @@ void legend(AtomicFile& out, const Frame& f, const Scale& scale, const char* wha
     out.fixed(t, 3);
     out.write("\" stop-color=\"" + colour(t) + "\"/>");
   }
-  out.write("</linearGradient></defs>\n<rect x=\"");
-  out.fixed(x, 1);
-  out.write("\" y=\"");
-  out.fixed(top, 1);
-  out.write("\" width=\"14\" height=\"");
-  out.fixed(height, 1);
-  out.write("\" fill=\"url(#scale)\" stroke=\"#444444\" stroke-width=\"0.5\"/>\n");
+  out.write("</linearGradient></defs>\n<rect");
+  attribute(out, "x", x);
+  attribute(out, "y", top);
+  attribute(out, "width", 14);
+  attribute(out, "height", height);
+  out.write(" fill=\"url(#scale)\" stroke=\"#444444\" stroke-width=\"0.5\"/>\n");
   text(out, x, top - 8, what, "start", 11);
   text(out, x + 20, top + 10, label(scale.high), "start", 11);
   text(out, x + 20, top + height, label(scale.low), "start", 11);
@@ -319,23 +316,16 @@ void write_svg(AtomicFile& out, const DiagramView& v) {
   const bool dots = cell_px >= 6.0;
   const double radius = std::clamp(0.06 * cell_px, 0.5, 2.5);
 
-  out.write("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"");
-  out.fixed(canvas_width, 0);
-  out.write("\" height=\"");
-  out.fixed(canvas_height, 0);
-  out.write("\" viewBox=\"0 0 ");
+  out.write("<svg xmlns=\"http://www.w3.org/2000/svg\"");
+  attribute(out, "width", canvas_width, 0);
+  attribute(out, "height", canvas_height, 0);
+  out.write(" viewBox=\"0 0 ");
   out.fixed(canvas_width, 0);
   out.write(" ");
   out.fixed(canvas_height, 0);
-  out.write("\" font-family=\"sans-serif\">\n<defs><clipPath id=\"plot\"><rect x=\"");
-  out.fixed(f.left, 1);
-  out.write("\" y=\"");
-  out.fixed(f.top, 1);
-  out.write("\" width=\"");
-  out.fixed(f.width, 1);
-  out.write("\" height=\"");
-  out.fixed(f.height, 1);
-  out.write("\"/></clipPath></defs>\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
+  out.write("\" font-family=\"sans-serif\">\n<defs><clipPath id=\"plot\"><rect");
+  plot_rectangle(out, f);
+  out.write("/></clipPath></defs>\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
 
   std::string title = "Power diagram of " + grouped(n) + (n == 1 ? " seed" : " seeds") + ": ";
   title += empty == 0 ? std::string("no empty cells") : grouped(empty) + (empty == 1 ? " empty cell" : " empty cells");
@@ -352,13 +342,7 @@ void write_svg(AtomicFile& out, const DiagramView& v) {
     out.write("<g fill=\"none\" stroke=\"#555555\" stroke-width=\"0.8\" stroke-dasharray=\"3 2\">\n");
     for (const std::size_t i : drawn) {
       if (!(v.seeds.weights[i] > 0.0)) continue;
-      out.write("<circle cx=\"");
-      out.fixed(f.px(v.seeds.positions[2 * i]), 1);
-      out.write("\" cy=\"");
-      out.fixed(f.py(v.seeds.positions[2 * i + 1]), 1);
-      out.write("\" r=\"");
-      out.fixed(std::sqrt(v.seeds.weights[i]) * f.scale, 1);
-      out.write("\"/>\n");
+      circle(out, f, v, i, std::sqrt(v.seeds.weights[i]) * f.scale);
     }
     out.write("</g>\n");
   }
@@ -367,13 +351,7 @@ void write_svg(AtomicFile& out, const DiagramView& v) {
       out.write(empty_ones ? "<g fill=\"#d62728\">\n" : "<g fill=\"#111111\">\n");
       for (const std::size_t i : drawn) {
         if ((d.empty[i] != 0) != empty_ones) continue;
-        out.write("<circle cx=\"");
-        out.fixed(f.px(v.seeds.positions[2 * i]), 1);
-        out.write("\" cy=\"");
-        out.fixed(f.py(v.seeds.positions[2 * i + 1]), 1);
-        out.write("\" r=\"");
-        out.fixed(empty_ones ? std::max(1.0, 1.6 * radius) : radius, 2);
-        out.write("\"/>\n");
+        circle(out, f, v, i, empty_ones ? std::max(1.0, 1.6 * radius) : radius);
       }
       out.write("</g>\n");
     }

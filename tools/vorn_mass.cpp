@@ -17,6 +17,7 @@
 
 #include "build_level.hpp"
 #include "npy.hpp"
+#include "number_text.hpp"
 #include "tool_error.hpp"
 #include "vorn/host/image_mass.hpp"
 
@@ -180,8 +181,7 @@ int run(const MassOptions& o) {
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
   std::printf("image %lld x %lld x %lld, %s\n", extents[0], extents[1], extents[2],
               o.image ? o.image->c_str() : "generated: exp(-8 |p - c|^2) over a sheared unit cube");
-  char text[32];
-  std::printf("mass %s", std::string(text, std::to_chars(text, text + sizeof text, mass).ptr).c_str());
+  std::printf("mass %s", vorn::tools::shortest(mass).c_str());
   if (!o.image) std::printf(" (the continuum value is 0.2140017..., approached as N grows)");
   if (mass == 0.0 && flat_voxels(axes)) {
     std::printf(" (the axis matrix is singular: the voxels are flat and hold no volume)");

@@ -21,6 +21,7 @@
 #include "atomic_file.hpp"
 #include "build_level.hpp"
 #include "diagram_writers.hpp"
+#include "number_text.hpp"
 #include "output_set.hpp"
 #include "power_options.hpp"
 #include "seed_input.hpp"
@@ -65,12 +66,6 @@ host::Box bounding_box(const tools::SeedTable& seeds, const std::string& name) {
   return b;
 }
 
-// The shortest text that reads back to the same double, as in the files.
-std::string shortest(double v) {
-  char text[32];
-  return {text, std::to_chars(text, text + sizeof text, v).ptr};
-}
-
 // "1 seed", "2 seeds": `count` and the noun, plural unless the count is 1.
 std::string counted(long long count, std::string_view noun) {
   return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
@@ -81,13 +76,7 @@ std::string rate(double per_second) {
   if (!std::isfinite(per_second)) return "-";
   const double magnitude = per_second >= 1.0 ? std::floor(std::log10(per_second)) : 0.0;
   const double unit = std::pow(10.0, std::max(0.0, magnitude - 2.0));
-  const std::string digits = std::to_string(static_cast<long long>(std::round(per_second / unit) * unit));
-  std::string grouped;
-  for (std::size_t k = 0; k < digits.size(); ++k) {
-    if (k > 0 && (digits.size() - k) % 3 == 0) grouped += ',';
-    grouped += digits[k];
-  }
-  return grouped;
+  return tools::grouped(static_cast<std::uint64_t>(std::round(per_second / unit) * unit));
 }
 
 std::string milliseconds(double seconds) {
@@ -200,17 +189,17 @@ void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, do
       outside += x < b.x_min || x > b.x_max || y < b.y_min || y > b.y_max;
     }
     const double domain_area = (b.x_max - b.x_min) * (b.y_max - b.y_min);
-    std::printf("domain       [%s, %s] x [%s, %s]\n", shortest(b.x_min).c_str(), shortest(b.x_max).c_str(),
-                shortest(b.y_min).c_str(), shortest(b.y_max).c_str());
+    std::printf("domain       [%s, %s] x [%s, %s]\n", tools::shortest(b.x_min).c_str(),
+                tools::shortest(b.x_max).c_str(), tools::shortest(b.y_min).c_str(), tools::shortest(b.y_max).c_str());
     if (outside > 0) {
       std::printf("outside      %s outside the box; %s cell is the part inside the box, if any\n",
                   counted(outside, "seed").c_str(), outside == 1 ? "its" : "each one's");
     }
-    std::printf("area         cells %s, domain %s, relative difference %.3g\n", shortest(area).c_str(),
-                shortest(domain_area).c_str(), (area - domain_area) / domain_area);
+    std::printf("area         cells %s, domain %s, relative difference %.3g\n", tools::shortest(area).c_str(),
+                tools::shortest(domain_area).c_str(), (area - domain_area) / domain_area);
   } else {
     std::printf("domain       the whole plane\n");
-    std::printf("area         %s in %s; %s unbounded\n", shortest(area).c_str(),
+    std::printf("area         %s in %s; %s unbounded\n", tools::shortest(area).c_str(),
                 counted(n - unbounded - empty, "bounded cell").c_str(), counted(unbounded, "cell").c_str());
   }
   std::printf("cells        %s, %s, leaf size %lld\n",
