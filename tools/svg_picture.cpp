@@ -51,7 +51,7 @@ Region whole_region(const DiagramView& v) {
   return {r.x0 - margin, r.y0 - margin, r.x1 + margin, r.y1 + margin};
 }
 
-// A window around the region's centre holding about `limit` of n cells,
+// A window around the region's centre holding about drawn_cell_limit of n cells,
 // of the region's shape; the region itself when it holds few enough.
 Region shown_region(const Region& whole, std::size_t n) {
   if (n <= drawn_cell_limit) return whole;
@@ -70,12 +70,20 @@ Frame frame_for(const Region& r) {
 
 bool inside(const Region& r, double x, double y) { return x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1; }
 
+// A value for a label, to `digits` significant digits.
+std::string label(double v, int digits = 3) {
+  char text[48];
+  return {text, std::to_chars(text, text + sizeof text, v, std::chars_format::general, digits).ptr};
+}
 
-// A value for a label: three significant digits, the shortest text of that.
-std::string label(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3g", v);
-  return text;
+// What an axis's tick labels count from: 0, or for a region far from the
+// origin against its size (labels would need more than six digits) a round
+// value below it, which the axis names ("x − 1000000").
+double label_base(double a, double b) {
+  const double magnitude = std::max(std::abs(a), std::abs(b));
+  if (!(b > a) || !(magnitude / (b - a) > 1e5)) return 0.0;
+  const double unit = std::pow(10.0, std::ceil(std::log10(b - a)));
+  return std::floor(a / unit) * unit;
 }
 
 // Escapes text for an SVG text node (file names may hold anything).
@@ -254,8 +262,13 @@ void axes(AtomicFile& out, const Frame& f) {
   for (const double x : xt) tick(f.px(x), f.top + f.height, f.px(x), f.top + f.height + 5);
   for (const double y : yt) tick(f.left - 5, f.py(y), f.left, f.py(y));
   out.write("</g>\n");
-  for (const double x : xt) text(out, f.px(x), f.top + f.height + 18, label(x), "middle", 11);
-  for (const double y : yt) text(out, f.left - 8, f.py(y) + 4, label(y), "end", 11);
+  const double x_base = label_base(f.x0, f.x1), y_base = label_base(f.y0, f.y1);
+  for (const double x : xt) text(out, f.px(x), f.top + f.height + 18, label(x - x_base), "middle", 11);
+  for (const double y : yt) text(out, f.left - 8, f.py(y) + 4, label(y - y_base), "end", 11);
+  if (x_base != 0.0) {
+    text(out, f.left + f.width, f.top + f.height + 32, "x − " + shortest(x_base), "end", 11);
+  }
+  if (y_base != 0.0) text(out, f.left, f.top - 6, "y − " + shortest(y_base), "start", 11);
 }
 
 void legend(AtomicFile& out, const Frame& f, const Scale& scale, const char* what) {

@@ -162,6 +162,13 @@ TEST(VornPower, PictureFollowsTheDomainAndStaysSmallForLargeDiagrams) {
   EXPECT_TRUE(contains(tall, ">seed weight</text>")) << tall;
   EXPECT_TRUE(contains(tall, "dashed circles: radius √weight")) << tall;
 
+  // Far from the origin, the ticks count from a round value the axis names.
+  test::write_text(dir / "far.csv",
+                   "1000000.0001,2000000.0001\n1000000.0009,2000000.0008\n1000000.0004,2000000.0005\n");
+  ASSERT_EQ(power(dir, "far.csv --svg far.svg").status, 0);
+  const std::string far = test::read_text(dir / "far.svg");
+  EXPECT_TRUE(contains(far, ">x − 1e+06</text>") && contains(far, ">y − 2e+06</text>")) << far;
+
   const Outcome big = power(dir, "--seeds 100000 --svg big.svg");
   ASSERT_EQ(big.status, 0) << big.err;
   const std::string svg = test::read_text(dir / "big.svg");
