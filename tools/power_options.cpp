@@ -162,9 +162,10 @@ std::optional<PowerOptions> parse_power_options(int argc, char** argv) {
   while (!in.done()) {
     const std::string_view arg = in.next();
     if (arg == "-h" || arg == "--help") return std::nullopt;
-    if (arg == "--version") {
-      o.version = true;
-      return o;
+    if (arg == "--version") {  // the other options do not matter then
+      PowerOptions version_only;
+      version_only.version = true;
+      return version_only;
     }
     if (apply_option(arg, in, o, no_svg, seeds_given)) {
       // A second value would silently win over the first.
