@@ -17,59 +17,35 @@
 
 #include <sys/types.h>
 
-#include <charconv>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <string_view>
+
+#include "text_output.hpp"
 
 namespace vorn::tools {
 
-class AtomicFile {
+class AtomicFile final : public TextOutput {
  public:
   // Throws ToolError naming the target when it cannot be written.
   explicit AtomicFile(std::filesystem::path target);
-  ~AtomicFile();
-  AtomicFile(const AtomicFile&) = delete;
-  AtomicFile& operator=(const AtomicFile&) = delete;
+  ~AtomicFile() override;
 
   // The path as given, for messages.
-  const std::filesystem::path& target() const { return target_; }
+  const std::filesystem::path& target() const override { return target_; }
   // The file that commit() replaces: the target with symbolic links followed.
   const std::filesystem::path& destination() const { return destination_; }
 
-  // Buffered text output; throws ToolError when the disk refuses it.
-  void write(std::string_view text) {
-    if (buffer_.size() + text.size() > flush_size) flush();
-    buffer_.append(text);
-  }
-  // Shortest text that reads back as the same double.
-  void number(double value) {
-    char text[32];
-    write({text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text)});
-  }
-  void integer(long long value) {
-    char text[24];
-    write({text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text)});
-  }
-  // value with `decimals` digits after the point.
-  void fixed(double value, int decimals) {
-    char text[400];
-    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
-    write({text, static_cast<std::size_t>(end - text)});
-  }
-
   // Writes, syncs and closes the temporary file under its hidden name in
   // the target's directory; the target is untouched.
-  void finish();
+  void finish() override;
   // Renames the finished temporary over the target.
-  void commit();
+  void commit() override;
 
  private:
-  static constexpr std::size_t flush_size = 1 << 20;
   void open_temporary();
   void name_temporary();
-  void flush();
+  void flush() override;
   [[noreturn]] void fail(const std::string& what) const;
 
   std::filesystem::path target_;
@@ -86,7 +62,6 @@ class AtomicFile {
   bool anonymous_ = false;           // fd_ is an O_TMPFILE file with no name yet
   std::string temporary_;            // its hidden name in dir_, once it has one
   int cleanup_slot_ = -1;
-  std::string buffer_;
   bool committed_ = false;
 };
 

@@ -15,19 +15,19 @@ using host::PowerDiagram;
 // CSV numbers: the shortest text that reads back, and for a NaN plain "nan"
 // (to_chars would write "-nan" for a negative one, which fewer readers take);
 // infinities are "inf" and "-inf".
-void csv_number(AtomicFile& out, double value) { std::isnan(value) ? out.write("nan") : out.number(value); }
+void csv_number(TextOutput& out, double value) { std::isnan(value) ? out.write("nan") : out.number(value); }
 
 // JSON has no literal for a non-finite number and no reader accepts a bare
 // nan or inf, so those are written as null.
-void json_number(AtomicFile& out, double value) { std::isfinite(value) ? out.number(value) : out.write("null"); }
+void json_number(TextOutput& out, double value) { std::isfinite(value) ? out.number(value) : out.write("null"); }
 
-void neighbour_text(AtomicFile& out, std::int32_t neighbour, bool quoted) {
+void neighbour_text(TextOutput& out, std::int32_t neighbour, bool quoted) {
   if (neighbour == host::domain_edge) return out.write(quoted ? "\"box\"" : "box");
   if (neighbour == host::infinite_edge) return out.write(quoted ? "\"inf\"" : "inf");
   out.integer(neighbour);
 }
 
-void csv_row(AtomicFile& out, const DiagramView& v, std::size_t i) {
+void csv_row(TextOutput& out, const DiagramView& v, std::size_t i) {
   const PowerDiagram& d = v.diagram;
   out.integer(static_cast<long long>(i));
   for (const double value : {v.seeds.positions[2 * i], v.seeds.positions[2 * i + 1], v.seeds.weights[i]}) {
@@ -61,7 +61,7 @@ void csv_row(AtomicFile& out, const DiagramView& v, std::size_t i) {
   out.write("\n");
 }
 
-void json_cell(AtomicFile& out, const DiagramView& v, std::size_t i) {
+void json_cell(TextOutput& out, const DiagramView& v, std::size_t i) {
   const PowerDiagram& d = v.diagram;
   out.write("{\"seed\":");
   out.integer(static_cast<long long>(i));
@@ -111,12 +111,12 @@ CellFormat cell_format_for(const std::filesystem::path& path) {
   throw ToolError(path.string() + ": unknown cell file type '" + ext + "': use .csv or .json");
 }
 
-void write_cells_csv(AtomicFile& out, const DiagramView& view) {
+void write_cells_csv(TextOutput& out, const DiagramView& view) {
   out.write("seed,x,y,weight,area,centroid_x,centroid_y,empty,unbounded,vertices,neighbours\n");
   for (std::size_t i = 0; i < view.seeds.weights.size(); ++i) csv_row(out, view, i);
 }
 
-void write_cells_json(AtomicFile& out, const DiagramView& view) {
+void write_cells_json(TextOutput& out, const DiagramView& view) {
   out.write("{\"seeds\":");
   out.integer(static_cast<long long>(view.seeds.weights.size()));
   out.write(",\"domain\":");

@@ -23,7 +23,7 @@
 #include <optional>
 #include <string>
 
-#include "atomic_file.hpp"
+#include "text_output.hpp"
 #include "seed_input.hpp"
 #include "vorn/host/power_diagram.hpp"
 
@@ -45,8 +45,8 @@ struct DiagramView {
   PictureColour colour_by = PictureColour::area;
 };
 
-void write_cells_csv(AtomicFile& out, const DiagramView& view);
-void write_cells_json(AtomicFile& out, const DiagramView& view);
+void write_cells_csv(TextOutput& out, const DiagramView& view);
+void write_cells_json(TextOutput& out, const DiagramView& view);
 
 // The picture, a figure: a title with the counts; the cells filled by a
 // colour scale of their area (or their seed's weight) with its legend,
@@ -57,6 +57,6 @@ void write_cells_json(AtomicFile& out, const DiagramView& view);
 // shows the domain, or without one the seeds' bounding box with a margin;
 // of more than 25,000 cells only a window in the middle holding about that
 // many, which the caption names. Its size follows the region's shape.
-void write_svg(AtomicFile& out, const DiagramView& view);
+void write_svg(TextOutput& out, const DiagramView& view);
 
 }  // namespace vorn::tools

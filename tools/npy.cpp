@@ -143,18 +143,22 @@ namespace {
 // bytes actually arrive.
 class NpyFile {
  public:
-  explicit NpyFile(const std::filesystem::path& path) : file_(std::fopen(path.c_str(), "rb")) {
+  // "-" is the standard input.
+  explicit NpyFile(const std::filesystem::path& path)
+      : file_(path == "-" ? stdin : std::fopen(path.c_str(), "rb")), owned_(path != "-") {
     if (file_ == nullptr) throw ToolError(path.string() + ": cannot open: " + std::strerror(errno));
     struct stat info {};
     const bool known = ::fstat(::fileno(file_), &info) == 0;
     if (known && S_ISDIR(info.st_mode)) {
-      std::fclose(file_);
+      if (owned_) std::fclose(file_);
       throw ToolError(path.string() + ": is a directory, not a .npy file");
     }
     sized_ = known && S_ISREG(info.st_mode);
     if (sized_) remaining_ = static_cast<std::uint64_t>(info.st_size);
   }
-  ~NpyFile() { std::fclose(file_); }
+  ~NpyFile() {
+    if (owned_) std::fclose(file_);
+  }
   NpyFile(const NpyFile&) = delete;
   NpyFile& operator=(const NpyFile&) = delete;
 
@@ -187,6 +191,7 @@ class NpyFile {
 
  private:
   std::FILE* file_;
+  bool owned_;
   // A plain count and a flag rather than an optional: GCC's -O3 takes the
   // optional's value for uninitialised where it is tested.
   std::uint64_t remaining_ = 0;
@@ -273,7 +278,7 @@ NpyArray read_npy(const std::filesystem::path& path) {
         file.remaining() ? read_known_size_data(file, header) : read_streamed_data(file, header);
     return {std::move(header.shape), std::move(values)};
   } catch (const ToolError& e) {
-    throw ToolError(path.string() + ": " + e.what());
+    throw ToolError(input_name(path) + ": " + e.what());
   }
 }
 

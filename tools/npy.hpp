@@ -25,7 +25,7 @@ struct NpyHeader {
 // False, 'shape': (3, 2), }". Throws ToolError naming the first problem.
 NpyHeader parse_npy_header(const std::string& text);
 
-// Reads `path`; throws ToolError ("<path>: <problem>") unless it is a
+// Reads `path` ("-": the standard input); throws ToolError ("<path>: <problem>") unless it is a
 // version 1, 2 or 3 .npy file holding a '<f8' C-order array whose data is
 // exactly as long as its shape says. Nothing is allocated beyond what the
 // file really holds, whatever its header claims; a shape with an extent of

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "atomic_file.hpp"
+
 #include "tool_error.hpp"
 
 namespace vorn::tools {
@@ -21,13 +23,30 @@ bool same_file(const fs::path& a, const fs::path& b) {
   return na == nb;
 }
 
-AtomicFile& OutputSet::add(const fs::path& target, std::string_view option) {
+bool OutputSet::uses_standard_output() const {
+  for (const Output& o : outputs_) {
+    if (o.file->target() == "-") return true;
+  }
+  return false;
+}
+
+TextOutput& OutputSet::add(const fs::path& target, std::string_view option) {
+  if (target == "-") {
+    for (const Output& o : outputs_) {
+      if (o.file->target() == "-") {
+        throw ToolError(std::string(option) + " and " + o.option +
+                        " both name the standard output (-): only one output can go there");
+      }
+    }
+    outputs_.push_back({std::string(option), std::make_unique<StandardOutput>()});
+    return *outputs_.back().file;
+  }
   if (input_ && same_file(target, *input_)) {
     throw ToolError(target.string() + ": " + std::string(option) + " names the input file " + input_->string() +
                     ", which it would replace: choose another output");
   }
   for (const Output& o : outputs_) {
-    if (same_file(target, o.file->target())) {
+    if (o.file->target() != "-" && same_file(target, o.file->target())) {
       throw ToolError(target.string() + ": " + std::string(option) + " names the same file as " + o.option +
                       ": give each output its own file");
     }

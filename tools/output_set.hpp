@@ -1,7 +1,8 @@
 // The output files of one run, checked together before any work and
 // committed together after it.
 //
-// No output may be the input or another output: compared by filesystem
+// An output named "-" is the standard output (at most one may be). No
+// other output may be the input or another output: compared by filesystem
 // identity where both exist (hard links and symbolic links included),
 // otherwise by their normalised absolute paths. No target is replaced until
 // every output is completely written, so a run that fails on its second
@@ -15,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "atomic_file.hpp"
+#include "text_output.hpp"
 
 namespace vorn::tools {
 
@@ -30,7 +31,10 @@ class OutputSet {
   // Opens an output for `option` (such as "--svg", for messages); throws
   // ToolError when it would replace the input or an earlier output, or
   // cannot be written.
-  AtomicFile& add(const std::filesystem::path& target, std::string_view option);
+  TextOutput& add(const std::filesystem::path& target, std::string_view option);
+
+  // Whether an output goes to the standard output.
+  bool uses_standard_output() const;
 
   // Finishes every output, then renames each over its target.
   void commit();
@@ -38,7 +42,7 @@ class OutputSet {
  private:
   struct Output {
     std::string option;
-    std::unique_ptr<AtomicFile> file;
+    std::unique_ptr<TextOutput> file;
   };
   std::optional<std::filesystem::path> input_;
   std::vector<Output> outputs_;

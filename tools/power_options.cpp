@@ -13,7 +13,7 @@
 namespace vorn::tools {
 
 const char power_usage[] =
-    "usage: vorn-power [options] [SEEDS.csv | SEEDS.npy]\n"
+    "usage: vorn-power [options] [SEEDS.csv | SEEDS.npy | -]\n"
     "\n"
     "Computes the power diagram of weighted seeds. Without a seed file it uses a\n"
     "generated set of 20000 weighted seeds in the unit square and writes the\n"
@@ -26,6 +26,8 @@ const char power_usage[] =
     "  --threads N                threads (default: all hardware threads)\n"
     "  --leaf-size N              seeds per BSP leaf (default: 16)\n"
     "  --output FILE              write the cells, as .csv or .json\n"
+    "  --format csv|json          the cells' format (default: by the extension of\n"
+    "                             --output; csv for -)\n"
     "  --svg FILE.svg             write a picture of the diagram\n"
     "  --no-svg                   write no picture\n"
     "  --color-by area|weight     what the picture's colours show (default: area)\n"
@@ -34,6 +36,8 @@ const char power_usage[] =
     "  --version                  show the version and the library builds this CPU gets\n"
     "  -h, --help                 show this text\n"
     "\n"
+    "A seed file or an output named - is the standard input or output (one\n"
+    "output at most); the summary then goes to standard error.\n"
     "Each option may be given once.\n"
     "\n"
     "Exit status: 0 done, 1 the computation could not run (missing library,\n"
@@ -130,9 +134,15 @@ bool apply_option(std::string_view arg, Arguments& in, PowerOptions& o, bool& no
     o.leaf_size = integer_value(arg, in.value(arg), 1, (1LL << 31) - 1);
   } else if (arg == "--output" || arg == "-o") {
     o.cells_path = std::string(in.value(arg));
+  } else if (arg == "--format") {
+    const std::string_view format = in.value(arg);
+    if (format != "csv" && format != "json") {
+      throw ToolError("--format: expected csv or json, got '" + std::string(format) + "'");
+    }
+    o.cells_format = format == "csv" ? CellFormat::csv : CellFormat::json;
   } else if (arg == "--svg") {
     o.svg_path = std::string(in.value(arg));
-    if (other_extension_than_svg(*o.svg_path)) {
+    if (*o.svg_path != "-" && other_extension_than_svg(*o.svg_path)) {
       throw ToolError("--svg writes an SVG picture: name it FILE.svg, not '" + *o.svg_path + "'");
     }
   } else if (arg == "--color-by") {
@@ -185,6 +195,12 @@ std::optional<PowerOptions> parse_power_options(int argc, char** argv) {
     throw ToolError("--rng-seed seeds the generated seed set; it cannot go with a seed file");
   }
   if (no_svg && o.svg_path) throw ToolError("--svg and --no-svg exclude each other");
+  if (seen.contains("--format") && !o.cells_path) {
+    throw ToolError("--format sets the format of the cells that --output writes; give --output too");
+  }
+  if (o.cells_path && o.svg_path && *o.cells_path == "-" && *o.svg_path == "-") {
+    throw ToolError("--output and --svg both name the standard output (-): only one output can go there");
+  }
   if (!o.input && !no_svg && !o.svg_path) o.svg_path = "vorn-power.svg";
   return o;
 }

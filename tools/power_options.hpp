@@ -4,19 +4,21 @@
 #include <optional>
 #include <string>
 
+#include "diagram_writers.hpp"
 #include "vorn/host/power_diagram.hpp"
 
 namespace vorn::tools {
 
 struct PowerOptions {
-  std::optional<std::string> input;       // seed file; none: generated seeds
+  std::optional<std::string> input;       // seed file, "-" the standard input; none: generated seeds
   std::optional<host::Box> box;           // --box
   bool unbounded = false;                 // --unbounded
   host::CellPrecision precision = host::CellPrecision::double_precision;
   int threads = 0;                        // 0: all hardware threads
   long long leaf_size = 16;
-  std::optional<std::string> cells_path;  // --output
-  std::optional<std::string> svg_path;    // --svg, or vorn-power.svg for generated seeds
+  std::optional<std::string> cells_path;  // --output, "-" the standard output
+  std::optional<CellFormat> cells_format;  // --format; else by the extension of --output (csv for -)
+  std::optional<std::string> svg_path;    // --svg ("-" the standard output), or vorn-power.svg for generated seeds
   bool colour_by_weight = false;          // --color-by weight (else area)
   long long seed_count = 20000;           // generated seeds
   unsigned long long rng_seed = 1;

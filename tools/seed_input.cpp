@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -242,17 +243,17 @@ SeedTable read_npy_seeds(const std::filesystem::path& path) {
   if (shape.size() != 2 || (shape[1] != 2 && shape[1] != 3)) {
     std::string dims;
     for (std::size_t i = 0; i < shape.size(); ++i) dims += (i ? ", " : "") + std::to_string(shape[i]);
-    throw ToolError(path.string() + ": seeds need shape (n, 2) or (n, 3), the array has shape (" + dims + ")");
+    throw ToolError(input_name(path) + ": seeds need shape (n, 2) or (n, 3), the array has shape (" + dims + ")");
   }
   const std::size_t n = static_cast<std::size_t>(shape[0]), k = static_cast<std::size_t>(shape[1]);
-  if (n >= seed_limit) throw ToolError(path.string() + ": " + std::to_string(n) + " seeds: the count must stay below 2^31");
+  if (n >= seed_limit) throw ToolError(input_name(path) + ": " + std::to_string(n) + " seeds: the count must stay below 2^31");
   SeedTable seeds{std::vector<double>(2 * n), std::vector<double>(n, 0.0)};
   static const char* const columns[] = {"x", "y", "weight"};
   for (std::size_t i = 0; i < n; ++i) {
     for (std::size_t j = 0; j < k; ++j) {
       const double v = array.values[i * k + j];
       if (!std::isfinite(v)) {
-        throw ToolError(path.string() + ": row " + std::to_string(i) + ", column " + std::to_string(j) + " (" +
+        throw ToolError(input_name(path) + ": row " + std::to_string(i) + ", column " + std::to_string(j) + " (" +
                         columns[j] + ") is not a finite number");
       }
       (j < 2 ? seeds.positions[2 * i + j] : seeds.weights[i]) = v;
@@ -261,7 +262,25 @@ SeedTable read_npy_seeds(const std::filesystem::path& path) {
   return seeds;
 }
 
+namespace {
+
+// The standard input, told apart by its first byte: 0x93 begins the .npy
+// magic and never begins UTF-8 text.
+SeedTable read_standard_input_seeds() {
+  const int first = std::getc(stdin);
+  if (first != EOF) std::ungetc(first, stdin);
+  if (first == 0x93) return read_npy_seeds("-");
+  std::string text;
+  char chunk[1 << 16];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, stdin)) > 0;) text.append(chunk, got);
+  if (std::ferror(stdin)) throw ToolError(std::string("standard input: cannot read: ") + std::strerror(errno));
+  return parse_csv_seeds(text, input_name("-"));
+}
+
+}  // namespace
+
 SeedTable read_seeds(const std::filesystem::path& path) {
+  if (path == "-") return read_standard_input_seeds();
   const std::string ext = lowercase_extension(path);
   if (ext == ".npy") return read_npy_seeds(path);
   if (ext != ".csv") {

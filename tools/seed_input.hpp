@@ -30,6 +30,7 @@ SeedTable parse_csv_seeds(std::string_view text, std::string_view name);
 SeedTable read_npy_seeds(const std::filesystem::path& path);
 
 // By extension: .csv or .npy (any case); throws ToolError for anything else.
+// "-" is the standard input, a .npy stream or else CSV text.
 SeedTable read_seeds(const std::filesystem::path& path);
 
 }  // namespace vorn::tools

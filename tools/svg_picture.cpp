@@ -154,7 +154,7 @@ bool coloured_value(const DiagramView& v, std::size_t i, double& value) {
 }
 
 // ` name="value"`, the value to `decimals` places.
-void attribute(AtomicFile& out, const char* name, double value, int decimals = 1) {
+void attribute(TextOutput& out, const char* name, double value, int decimals = 1) {
   out.write(" ");
   out.write(name);
   out.write("=\"");
@@ -163,7 +163,7 @@ void attribute(AtomicFile& out, const char* name, double value, int decimals = 1
 }
 
 // The plot's rectangle as the attributes of a <rect>.
-void plot_rectangle(AtomicFile& out, const Frame& f) {
+void plot_rectangle(TextOutput& out, const Frame& f) {
   attribute(out, "x", f.left);
   attribute(out, "y", f.top);
   attribute(out, "width", f.width);
@@ -171,7 +171,7 @@ void plot_rectangle(AtomicFile& out, const Frame& f) {
 }
 
 // A circle of `radius` pixels around seed i.
-void circle(AtomicFile& out, const Frame& f, const DiagramView& v, std::size_t i, double radius) {
+void circle(TextOutput& out, const Frame& f, const DiagramView& v, std::size_t i, double radius) {
   out.write("<circle");
   attribute(out, "cx", f.px(v.seeds.positions[2 * i]));
   attribute(out, "cy", f.py(v.seeds.positions[2 * i + 1]));
@@ -179,7 +179,7 @@ void circle(AtomicFile& out, const Frame& f, const DiagramView& v, std::size_t i
   out.write("/>\n");
 }
 
-void point(AtomicFile& out, const Frame& f, double x, double y) {
+void point(TextOutput& out, const Frame& f, double x, double y) {
   out.fixed(f.px(x), 1);
   out.write(",");
   out.fixed(f.py(y), 1);
@@ -195,7 +195,7 @@ bool finite_cell(const host::PowerDiagram& d, std::size_t begin, std::size_t end
 // A bounded cell as a filled polygon; of an unbounded cell only the finite
 // edges. A vertex beyond the range of a double cannot be drawn: such a cell
 // is left out rather than spoil the picture with "inf" in a path.
-void cell_shape(AtomicFile& out, const Frame& f, const DiagramView& v, const Scale& scale, std::size_t i) {
+void cell_shape(TextOutput& out, const Frame& f, const DiagramView& v, const Scale& scale, std::size_t i) {
   const host::PowerDiagram& d = v.diagram;
   const auto begin = static_cast<std::size_t>(d.cell_begin[i]), end = static_cast<std::size_t>(d.cell_begin[i + 1]);
   if (begin == end || !finite_cell(d, begin, end)) return;
@@ -222,7 +222,7 @@ void cell_shape(AtomicFile& out, const Frame& f, const DiagramView& v, const Sca
   out.write("\"/>\n");
 }
 
-void text(AtomicFile& out, double x, double y, const std::string& content, const char* anchor = "start",
+void text(TextOutput& out, double x, double y, const std::string& content, const char* anchor = "start",
           int size = 12, const char* fill = "#222222") {
   out.write("<text");
   attribute(out, "x", x);
@@ -245,7 +245,7 @@ std::vector<double> ticks(double a, double b, double pixels) {
   return out;
 }
 
-void axes(AtomicFile& out, const Frame& f) {
+void axes(TextOutput& out, const Frame& f) {
   out.write("<rect");
   plot_rectangle(out, f);
   out.write(" fill=\"none\" stroke=\"#444444\" stroke-width=\"1\"/>\n");
@@ -271,7 +271,7 @@ void axes(AtomicFile& out, const Frame& f) {
   if (y_base != 0.0) text(out, f.left, f.top - 6, "y − " + shortest(y_base), "start", 11);
 }
 
-void legend(AtomicFile& out, const Frame& f, const Scale& scale, const char* what) {
+void legend(TextOutput& out, const Frame& f, const Scale& scale, const char* what) {
   const double x = f.left + f.width + 24, top = f.top + 20;
   const double height = std::min(240.0, std::max(80.0, 0.6 * f.height));
   out.write("<defs><linearGradient id=\"scale\" x1=\"0\" y1=\"1\" x2=\"0\" y2=\"0\">");
@@ -294,7 +294,7 @@ void legend(AtomicFile& out, const Frame& f, const Scale& scale, const char* wha
 
 }  // namespace
 
-void write_svg(AtomicFile& out, const DiagramView& v) {
+void write_svg(TextOutput& out, const DiagramView& v) {
   const host::PowerDiagram& d = v.diagram;
   const std::size_t n = v.seeds.weights.size();
   const Region whole = whole_region(v);

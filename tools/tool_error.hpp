@@ -3,6 +3,7 @@
 // file, or an output file that cannot be written.
 #pragma once
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -12,5 +13,10 @@ class ToolError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// An input as messages name it: "-" is the standard input.
+inline std::string input_name(const std::filesystem::path& path) {
+  return path == "-" ? "standard input" : path.string();
+}
 
 }  // namespace vorn::tools

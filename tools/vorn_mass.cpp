@@ -32,7 +32,8 @@ constexpr char usage[] =
     "Prints the mass of a density given on a 3-D voxel grid: the sum of the\n"
     "voxel values times the volume of one voxel.\n"
     "\n"
-    "IMAGE is a float64 .npy array with three axes in C order. The axis matrix\n"
+    "IMAGE is a float64 .npy array with three axes in C order (- reads it from\n"
+    "the standard input). The axis matrix\n"
     "says where the voxels lie: row d (Ad0, Ad1, Ad2) is the step in space from\n"
     "one voxel to the next along image axis d, so a voxel's volume is |det A|.\n"
     "The default is the identity (unit cubes). For example\n"
@@ -99,7 +100,7 @@ MassOptions parse(int argc, char** argv) {
         throw ToolError("--size: expected an integer from 1 to 1024, got '" + std::string(value) + "'");
       }
       size_given = true;
-    } else if (arg.starts_with("-")) {
+    } else if (arg.starts_with("-") && arg != "-") {
       throw ToolError("unknown option '" + std::string(arg) + "' (see --help)");
     } else if (o.image) {
       throw ToolError("more than one image: '" + *o.image + "' and '" + std::string(arg) + "'");
@@ -140,14 +141,15 @@ std::vector<double> generated_density(long long n) {
 vorn::tools::NpyArray read_image(const std::string& path) {
   vorn::tools::NpyArray image = vorn::tools::read_npy(path);
   if (image.shape.size() != 3) {
-    throw ToolError(path + ": an image needs three axes, the array has " + std::to_string(image.shape.size()));
+    throw ToolError(vorn::tools::input_name(path) + ": an image needs three axes, the array has " +
+                    std::to_string(image.shape.size()));
   }
   const auto& s = image.shape;
   for (std::size_t k = 0; k < image.values.size(); ++k) {
     if (std::isfinite(image.values[k])) continue;
     const long long i = static_cast<long long>(k);
-    throw ToolError(path + ": voxel (" + std::to_string(i / (s[1] * s[2])) + ", " + std::to_string(i / s[2] % s[1]) +
-                    ", " + std::to_string(i % s[2]) + ") is not a finite number");
+    throw ToolError(vorn::tools::input_name(path) + ": voxel (" + std::to_string(i / (s[1] * s[2])) + ", " +
+                    std::to_string(i / s[2] % s[1]) + ", " + std::to_string(i % s[2]) + ") is not a finite number");
   }
   return image;
 }
@@ -174,13 +176,13 @@ int run(const MassOptions& o) {
   try {
     mass = vorn::host::image_mass(values, extents, axes, level);
   } catch (const std::invalid_argument& e) {
-    throw ToolError((o.image ? *o.image + ": " : std::string()) + e.what());
+    throw ToolError((o.image ? vorn::tools::input_name(*o.image) + ": " : std::string()) + e.what());
   } catch (const std::range_error& e) {
-    throw ToolError((o.image ? *o.image + ": " : std::string()) + e.what());
+    throw ToolError((o.image ? vorn::tools::input_name(*o.image) + ": " : std::string()) + e.what());
   }
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
   std::printf("image %lld x %lld x %lld, %s\n", extents[0], extents[1], extents[2],
-              o.image ? o.image->c_str() : "generated: exp(-8 |p - c|^2) over a sheared unit cube");
+              o.image ? vorn::tools::input_name(*o.image).c_str() : "generated: exp(-8 |p - c|^2) over a sheared unit cube");
   std::printf("mass %s", vorn::tools::shortest(mass).c_str());
   if (!o.image) std::printf(" (the continuum value is 0.2140017..., approached as N grows)");
   if (mass == 0.0 && flat_voxels(axes)) {

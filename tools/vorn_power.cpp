@@ -18,7 +18,6 @@
 #include <string_view>
 #include <vector>
 
-#include "atomic_file.hpp"
 #include "build_level.hpp"
 #include "diagram_writers.hpp"
 #include "number_text.hpp"
@@ -26,6 +25,7 @@
 #include "power_options.hpp"
 #include "seed_input.hpp"
 #include "signal_cleanup.hpp"
+#include "text_output.hpp"
 #include "tool_error.hpp"
 #include "vorn/host/power_diagram.hpp"
 
@@ -142,23 +142,26 @@ class ProgressBar {
 // The output files, checked before any work so that a bad one fails at once.
 struct Outputs {
   explicit Outputs(const tools::PowerOptions& o)
-      : set(o.input ? std::optional<std::filesystem::path>(*o.input) : std::nullopt) {
+      : set(o.input && *o.input != "-" ? std::optional<std::filesystem::path>(*o.input) : std::nullopt) {
     if (o.cells_path) {
       cells = &set.add(*o.cells_path, "--output");
-      tools::cell_format_for(*o.cells_path);
+      cell_format = o.cells_format            ? *o.cells_format
+                    : *o.cells_path == "-" ? tools::CellFormat::csv
+                                           : tools::cell_format_for(*o.cells_path);
     }
     if (o.svg_path) picture = &set.add(*o.svg_path, "--svg");
   }
 
   tools::OutputSet set;
-  tools::AtomicFile* cells = nullptr;
-  tools::AtomicFile* picture = nullptr;
+  tools::TextOutput* cells = nullptr;
+  tools::CellFormat cell_format = tools::CellFormat::csv;
+  tools::TextOutput* picture = nullptr;
 };
 
 double write_outputs(Outputs& out, const tools::DiagramView& view) {
   const auto start = Clock::now();
   if (out.cells) {
-    if (tools::cell_format_for(out.cells->target()) == tools::CellFormat::csv) {
+    if (out.cell_format == tools::CellFormat::csv) {
       tools::write_cells_csv(*out.cells, view);
     } else {
       tools::write_cells_json(*out.cells, view);
@@ -169,7 +172,13 @@ double write_outputs(Outputs& out, const tools::DiagramView& view) {
   return seconds_since(start);
 }
 
-void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, double read_seconds,
+// An output as the summary names it.
+std::string output_name(const std::string& path, const char* what) {
+  return path == "-" ? std::string(what) + " to the standard output" : path;
+}
+
+// To `out`: the standard output, or standard error when an output goes there.
+void print_summary(std::FILE* out, const tools::PowerOptions& o, const tools::DiagramView& v, double read_seconds,
                    double write_seconds) {
   const host::PowerDiagram& d = v.diagram;
   const long long n = d.cell_count();
@@ -180,8 +189,8 @@ void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, do
     unbounded += d.unbounded[i];
     if (!d.unbounded[i]) area += d.areas[i];
   }
-  std::printf("seeds        %lld (%s)\n", n,
-              o.input ? o.input->c_str() : ("generated, rng seed " + std::to_string(o.rng_seed)).c_str());
+  std::fprintf(out, "seeds        %lld (%s)\n", n,
+              o.input ? tools::input_name(*o.input).c_str() : ("generated, rng seed " + std::to_string(o.rng_seed)).c_str());
   if (v.domain) {
     const host::Box& b = *v.domain;
     for (std::size_t i = 0; i < v.seeds.weights.size(); ++i) {
@@ -189,38 +198,38 @@ void print_summary(const tools::PowerOptions& o, const tools::DiagramView& v, do
       outside += x < b.x_min || x > b.x_max || y < b.y_min || y > b.y_max;
     }
     const double domain_area = (b.x_max - b.x_min) * (b.y_max - b.y_min);
-    std::printf("domain       [%s, %s] x [%s, %s]\n", tools::shortest(b.x_min).c_str(),
+    std::fprintf(out, "domain       [%s, %s] x [%s, %s]\n", tools::shortest(b.x_min).c_str(),
                 tools::shortest(b.x_max).c_str(), tools::shortest(b.y_min).c_str(), tools::shortest(b.y_max).c_str());
     if (outside > 0) {
-      std::printf("outside      %s outside the box; %s cell is the part inside the box, if any\n",
+      std::fprintf(out, "outside      %s outside the box; %s cell is the part inside the box, if any\n",
                   counted(outside, "seed").c_str(), outside == 1 ? "its" : "each one's");
     }
-    std::printf("area         cells %s, domain %s, relative difference %.3g\n", tools::shortest(area).c_str(),
+    std::fprintf(out, "area         cells %s, domain %s, relative difference %.3g\n", tools::shortest(area).c_str(),
                 tools::shortest(domain_area).c_str(), (area - domain_area) / domain_area);
   } else {
-    std::printf("domain       the whole plane\n");
-    std::printf("area         %s in %s; %s unbounded\n", tools::shortest(area).c_str(),
+    std::fprintf(out, "domain       the whole plane\n");
+    std::fprintf(out, "area         %s in %s; %s unbounded\n", tools::shortest(area).c_str(),
                 counted(n - unbounded - empty, "bounded cell").c_str(), counted(unbounded, "cell").c_str());
   }
-  std::printf("cells        %s, %s, leaf size %lld\n",
+  std::fprintf(out, "cells        %s, %s, leaf size %lld\n",
               o.precision == host::CellPrecision::single_precision ? "float" : "double",
               counted(d.threads, "thread").c_str(), o.leaf_size);
-  std::printf("empty cells  %lld\n", empty);
-  std::printf("build        %s\n",
+  std::fprintf(out, "empty cells  %lld\n", empty);
+  std::fprintf(out, "build        %s\n",
               tools::build_summary(d.isa, {{"unit_cell_engine_2d", "cell engine"}, {"unit_bsp_level_2d_weighted", "BSP unit"}})
                   .c_str());
   const bool wrote = o.cells_path || o.svg_path;
-  std::printf("time         %stree %s, cells %s, assemble %s%s\n",
+  std::fprintf(out, "time         %stree %s, cells %s, assemble %s%s\n",
               o.input ? ("read " + milliseconds(read_seconds) + ", ").c_str() : "",
               milliseconds(d.timings.tree).c_str(), milliseconds(d.timings.cells).c_str(),
               milliseconds(d.timings.assemble).c_str(), wrote ? (", write " + milliseconds(write_seconds)).c_str() : "");
-  std::printf("rate         %s cells per second in the cell phase, %s from seeds to cells\n",
+  std::fprintf(out, "rate         %s cells per second in the cell phase, %s from seeds to cells\n",
               rate(static_cast<double>(n) / d.timings.cells).c_str(),
               rate(static_cast<double>(n) / (d.timings.tree + d.timings.cells + d.timings.assemble)).c_str());
-  if (o.cells_path) std::printf("wrote        %s\n", o.cells_path->c_str());
-  if (o.svg_path) std::printf("wrote        %s\n", o.svg_path->c_str());
+  if (o.cells_path) std::fprintf(out, "wrote        %s\n", output_name(*o.cells_path, "the cells").c_str());
+  if (o.svg_path) std::fprintf(out, "wrote        %s\n", output_name(*o.svg_path, "the picture").c_str());
   if (!wrote && o.input) {
-    std::printf("hint         nothing was written: --output FILE.csv (or .json) writes the cells, --svg FILE.svg a picture\n");
+    std::fprintf(out, "hint         nothing was written: --output FILE.csv (or .json) writes the cells, --svg FILE.svg a picture\n");
   }
 }
 
@@ -230,12 +239,12 @@ int run(const tools::PowerOptions& o) {
   auto start = Clock::now();
   const tools::SeedTable seeds = o.input ? tools::read_seeds(*o.input) : generated_seeds(o.seed_count, o.rng_seed);
   const double read_seconds = seconds_since(start);
-  if (seeds.weights.empty()) throw ToolError(*o.input + ": no seeds");
+  if (seeds.weights.empty()) throw ToolError(tools::input_name(*o.input) + ": no seeds");
 
   host::PowerDiagramOptions options;
   options.domain = o.unbounded ? std::nullopt
                    : o.box     ? o.box
-                   : o.input   ? std::optional(bounding_box(seeds, *o.input))
+                   : o.input   ? std::optional(bounding_box(seeds, tools::input_name(*o.input)))
                                : std::optional(host::Box{});
   options.precision = o.precision;
   options.threads = o.threads;
@@ -247,15 +256,15 @@ int run(const tools::PowerOptions& o) {
   try {
     diagram = host::power_diagram(seeds.positions, seeds.weights, options);
   } catch (const std::invalid_argument& e) {
-    throw ToolError((o.input ? *o.input + ": " : std::string()) + e.what());
+    throw ToolError((o.input ? tools::input_name(*o.input) + ": " : std::string()) + e.what());
   } catch (const std::range_error& e) {
-    throw ToolError((o.input ? *o.input + ": " : std::string()) + e.what());
+    throw ToolError((o.input ? tools::input_name(*o.input) + ": " : std::string()) + e.what());
   }
   bar.finish();
   const tools::DiagramView view{seeds, diagram, options.domain, o.precision,
                                 o.colour_by_weight ? tools::PictureColour::weight : tools::PictureColour::area};
   const double write_seconds = write_outputs(outputs, view);
-  print_summary(o, view, read_seconds, write_seconds);
+  print_summary(outputs.set.uses_standard_output() ? stderr : stdout, o, view, read_seconds, write_seconds);
   return 0;
 }
 

@@ -32,6 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(options->leaf_size >= 1, "leaf size at least 1");
     require(options->seed_count >= 0, "seed count not negative");
     require(!(options->box && options->unbounded), "a box or the whole plane, not both");
+    require(!(options->cells_path && options->svg_path && *options->cells_path == "-" && *options->svg_path == "-"),
+            "at most one output on the standard output");
     if (options->box) {
       const vorn::host::Box& b = *options->box;
       require(std::isfinite(b.x_min) && std::isfinite(b.y_min) && std::isfinite(b.x_max) && std::isfinite(b.y_max),

@@ -94,6 +94,46 @@ TEST(VornPower, CsvAndNpyInputsGiveTheSameCells) {
   EXPECT_EQ(a, test::read_text(dir / "b.json"));
 }
 
+// "-" reads the seeds from standard input (CSV, or .npy told by its magic)
+// and writes one output to standard output; the summary then moves to
+// standard error so that the output stays clean for a pipe.
+TEST(VornPower, StandardInputAndOutputCarryWhatFilesCarry) {
+  test::ScratchDir dir;
+  std::string csv;
+  std::vector<double> table;
+  for (int i = 0; i < 50; ++i) {
+    const std::string x = std::to_string((i * 37 % 101) / 101.0), y = std::to_string((i * 59 % 103) / 103.0),
+                      w = std::to_string((i % 5) * 1e-3);
+    csv += x + "," + y + "," + w + "\n";
+    table.insert(table.end(), {std::stod(x), std::stod(y), std::stod(w)});
+  }
+  test::write_text(dir / "s.csv", csv);
+  test::write_npy(dir / "s.npy", {50, 3}, table);
+  ASSERT_EQ(power(dir, "s.csv --box 0,0,1,1 --output a.csv --svg a.svg").status, 0);
+  ASSERT_EQ(power(dir, "s.csv --box 0,0,1,1 --output a.json").status, 0);
+
+  const Outcome csv_out = power(dir, "- --box 0,0,1,1 --output - < s.csv");
+  ASSERT_EQ(csv_out.status, 0) << csv_out.err;
+  EXPECT_EQ(csv_out.out, test::read_text(dir / "a.csv"));
+  EXPECT_TRUE(contains(csv_out.err, "seeds        50 (standard input)")) << csv_out.err;
+  EXPECT_TRUE(contains(csv_out.err, "wrote        the cells to the standard output")) << csv_out.err;
+
+  const Outcome json_out = power(dir, "- --box 0,0,1,1 -o - --format json < s.npy");
+  ASSERT_EQ(json_out.status, 0) << json_out.err;
+  EXPECT_EQ(json_out.out, test::read_text(dir / "a.json"));
+
+  const Outcome picture = power(dir, "--box 0,0,1,1 --svg - s.csv");
+  ASSERT_EQ(picture.status, 0) << picture.err;
+  EXPECT_EQ(picture.out, test::read_text(dir / "a.svg"));
+  EXPECT_TRUE(contains(picture.err, "wrote        the picture to the standard output")) << picture.err;
+
+  // A file output beside the standard output still appears whole.
+  const Outcome both = power(dir, "- --box 0,0,1,1 --output - --svg b.svg < s.csv");
+  ASSERT_EQ(both.status, 0) << both.err;
+  EXPECT_EQ(test::read_text(dir / "b.svg"), test::read_text(dir / "a.svg"));
+  EXPECT_EQ(dir.listing(), (std::vector<std::string>{"a.csv", "a.json", "a.svg", "b.svg", "s.csv", "s.npy"}));
+}
+
 TEST(VornPower, UnboundedDiagramMarksHullCellsAndInfiniteEdges) {
   test::ScratchDir dir;
   // A centre seed surrounded by four: only the centre's cell, the square
@@ -328,6 +368,13 @@ INSTANTIATE_TEST_SUITE_P(
         PowerError{"weights_beyond_the_plane", "0,0,0\n1,0,1e60\n0,1,0\n", "s.csv --unbounded --output keep.csv",
                    "s.csv: seed 1 has weight 1e+60: for double-precision cells of the whole plane with seeds within 2 "
                    "of (0, 0), weights must lie within 4398046511104 of 0 (2^40 times 2 squared); give a domain box"},
+        PowerError{"empty_standard_input", "", "- --output keep.csv < /dev/null", "standard input: no seeds"},
+        PowerError{"two_outputs_on_standard_output", "0,0\n1,1\n", "s.csv --output - --svg -",
+                   "--output and --svg both name the standard output (-): only one output can go there"},
+        PowerError{"format_without_output", "0,0\n1,1\n", "s.csv --format json",
+                   "--format sets the format of the cells that --output writes; give --output too"},
+        PowerError{"unknown_format", "0,0\n1,1\n", "s.csv --output keep.csv --format xml",
+                   "--format: expected csv or json, got 'xml'"},
         PowerError{"picture_is_a_device", "0,0\n1,1\n", "s.csv --output keep.csv --svg /dev/null",
                    "/dev/null: is not a regular file: outputs go to a temporary file that then replaces the target, so "
                    "a device or pipe cannot be one"}),
@@ -431,6 +478,9 @@ TEST(VornMass, MassOfNpyImageWithAxisMatrix) {
   const Outcome r = mass(dir, "img.npy --axes 0.5,0,0,0.3,2,0,0,0,1.5");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(contains(r.out, "image 2 x 3 x 4, img.npy\nmass 72\n")) << r.out;
+  const Outcome piped = mass(dir, "- --axes 0.5,0,0,0.3,2,0,0,0,1.5 < img.npy");
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  EXPECT_TRUE(contains(piped.out, "image 2 x 3 x 4, standard input\nmass 72\n")) << piped.out;
 }
 
 TEST(VornMass, DefaultImageStillRuns) {

@@ -504,8 +504,8 @@ TEST(OutputSet, NoTargetIsReplacedUnlessEveryOutputIsWritten) {
   test::write_text(dir / "keep.csv", "precious\n");
   {
     tools::OutputSet set(std::nullopt);
-    tools::AtomicFile& first = set.add(dir / "keep.csv", "--output");
-    tools::AtomicFile& second = set.add(dir / "gone" / "p.svg", "--svg");
+    tools::TextOutput& first = set.add(dir / "keep.csv", "--output");
+    tools::TextOutput& second = set.add(dir / "gone" / "p.svg", "--svg");
     std::filesystem::remove(dir / "gone");  // the second output's directory vanishes during the run
     first.write("new\n");
     EXPECT_NE(error_of([&] {
