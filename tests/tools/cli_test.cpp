@@ -217,6 +217,51 @@ TEST(VornPower, PictureFollowsTheDomainAndStaysSmallForLargeDiagrams) {
   EXPECT_LT(svg.size(), 4u << 20);
 }
 
+// The picture read back: a polygon per non-empty cell, every text inside the
+// image, and a legend whose range lies within the cells' areas.
+TEST(VornPower, PictureHoldsEveryCellAndItsTextsFit) {
+  test::ScratchDir dir;
+  ASSERT_EQ(power(dir, "--seeds 300 --svg p.svg --output c.csv").status, 0);
+  const std::string svg = test::read_text(dir / "p.svg");
+  const auto number_after = [&](std::size_t at, const std::string& name) {
+    const std::size_t begin = svg.find(name + "=\"", at) + name.size() + 2;
+    return std::stod(svg.substr(begin, svg.find('"', begin) - begin));
+  };
+  const double width = number_after(0, "width"), height = number_after(0, "height");
+
+  std::vector<double> areas;
+  for (const std::string& row : lines(test::read_text(dir / "c.csv"))) {
+    if (row.empty() || row.starts_with("seed,")) continue;
+    std::vector<std::string> fields;
+    for (std::size_t begin = 0; fields.size() < 8; begin = row.find(',', begin) + 1) {
+      fields.push_back(row.substr(begin, row.find(',', begin) - begin));
+    }
+    if (fields[7] == "0") areas.push_back(std::stod(fields[4]));
+  }
+  std::size_t polygons = 0;
+  for (std::size_t at = svg.find("<polygon"); at != std::string::npos; at = svg.find("<polygon", at + 1)) ++polygons;
+  EXPECT_EQ(polygons, areas.size());
+
+  // The legend's labels are the texts right of its colour bar.
+  const double bar_x = number_after(svg.rfind("<rect", svg.find("fill=\"url(#scale)\"")), "x");
+  std::vector<double> legend;
+  for (std::size_t at = svg.find("<text"); at != std::string::npos; at = svg.find("<text", at + 1)) {
+    EXPECT_GE(number_after(at, "x"), 0.0);
+    EXPECT_LE(number_after(at, "x"), width);
+    EXPECT_GT(number_after(at, "y"), 0.0);
+    EXPECT_LE(number_after(at, "y"), height) << svg.substr(at, 120);
+    if (number_after(at, "x") > bar_x) {
+      const std::size_t text = svg.find('>', at) + 1;
+      legend.push_back(std::stod(svg.substr(text, svg.find('<', text) - text)));
+    }
+  }
+  ASSERT_EQ(legend.size(), 2u) << "the legend's two end labels";
+  const auto [smallest, largest] = std::minmax_element(areas.begin(), areas.end());
+  EXPECT_LT(legend[1], legend[0]);
+  EXPECT_GE(legend[1], *smallest * (1 - 1e-3));
+  EXPECT_LE(legend[0], *largest * (1 + 1e-3));
+}
+
 // The summary speaks the options' words, counts in the singular where it
 // should, shows only the phases that happened, and says when a seed file
 // gave nothing to write.
