@@ -1,4 +1,5 @@
-// Decoding of a unit's argument record and shape-variable array into host views.
+// A unit's argument record and shape-variable array: what a unit and every host
+// that calls it agree on (Record), and the unit side's decoding into host views.
 //
 // Argument record: 8-byte slots, three per tensor argument ("triple"):
 //
@@ -16,8 +17,10 @@
 // then one per dynamic extent of the launch's index space.
 //
 // Strides are never taken from the host: every view is dense row-major.
+// Hosts build records with the same walks (record_encoder.hpp).
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <tuple>
 #include <type_traits>
@@ -51,17 +54,20 @@ inline constexpr bool takes_shape_value_v<ShapeVarView<V, E>> = !is_none_tensor_
 // The tensor behind a member that holds storage.
 template <class M>
 constexpr auto& storage_of(M& member) {
-  if constexpr (is_shape_var_view_v<M>) {
+  if constexpr (is_shape_var_view_v<std::remove_const_t<M>>) {
     return member.source;
   } else {
     return member;
   }
 }
 
+namespace detail {
+
 // Calls f(member) for every member marked `Marker` that holds tensor storage,
-// over all bundles of the unit, in triple order.
-template <class Marker, class... Args, class F>
-constexpr void for_each_storage(std::tuple<typename Args::bundle...>& bundles, F&& f) {
+// over all bundles of the unit, in triple order. `Bundles` is the unit's tuple
+// of host bundles, const when only read.
+template <class Marker, class... Args, class Bundles, class F>
+constexpr void for_each_storage(Bundles& bundles, F&& f) {
   [&]<std::size_t... I>(std::index_sequence<I...>) {
     (for_each_leaf<typename Args::io>(std::get<I>(bundles),
                                       [&](auto& member, auto marker) {
@@ -75,8 +81,8 @@ constexpr void for_each_storage(std::tuple<typename Args::bundle...>& bundles, F
 }
 
 // Calls f(member) for every InpList shape variable that takes a value from the host.
-template <class... Args, class F>
-constexpr void for_each_shape_value(std::tuple<typename Args::bundle...>& bundles, F&& f) {
+template <class... Args, class Bundles, class F>
+constexpr void for_each_shape_value(Bundles& bundles, F&& f) {
   [&]<std::size_t... I>(std::index_sequence<I...>) {
     (for_each_leaf<typename Args::io>(std::get<I>(bundles),
                                       [&](auto& member, auto marker) {
@@ -89,6 +95,8 @@ constexpr void for_each_shape_value(std::tuple<typename Args::bundle...>& bundle
      ...);
   }(std::index_sequence_for<Args...>{});
 }
+
+}  // namespace detail
 
 // Points a view at its triple: data from slot 3k, dynamic extents from the
 // array at slot 3k+1 (not dereferenced when every extent is static), dense strides.
@@ -109,12 +117,14 @@ void bind_view(View& view, void* const* record, int triple) {
   }
 }
 
-// The shape of a unit's argument record, derived from its bundles.
+// The shape of a unit's argument record, derived from its bundles and index space.
 struct RecordLayout {
   int input_triples;   // InpList tensors
   int output_triples;  // OutList tensors, cleared by the entry in this order
   int shape_values;    // shape-variable entries taken by bundle members
+  int space_extents;   // shape-variable entries after them: the index space's dynamic extents
   constexpr int triples() const { return input_triples + output_triples + 1; }  // + status
+  constexpr int shape_array() const { return shape_values + space_extents; }
 };
 
 template <class Space>
@@ -122,14 +132,65 @@ inline constexpr int space_dynamic_extents = 0;
 template <class Extents, class Axes>
 inline constexpr int space_dynamic_extents<CartesianIndices<Extents, Axes>> = static_cast<int>(Extents::dynamic_count);
 
-template <class... Args>
+namespace detail {
+
+template <class Space, class... Args>
 constexpr RecordLayout record_layout() {
   std::tuple<typename Args::bundle...> bundles{};
-  RecordLayout layout{0, 0, 0};
+  RecordLayout layout{0, 0, 0, space_dynamic_extents<Space>};
   for_each_storage<InpList, Args...>(bundles, [&](auto&) { ++layout.input_triples; });
   for_each_storage<OutList, Args...>(bundles, [&](auto&) { ++layout.output_triples; });
   for_each_shape_value<Args...>(bundles, [&](auto&) { ++layout.shape_values; });
   return layout;
+}
+
+}  // namespace detail
+
+// The declaration of a unit's arguments: the index space of its launch and its
+// argument bundles (host views) with their io twins. The unit decodes with it
+// and hosts encode with it, so both derive the record from the same types.
+// It names no kernel: a host includes declarations without any kernel code.
+template <class Space, class... Args>
+struct Record {
+  using space_type = Space;
+  using bundles_type = std::tuple<typename Args::bundle...>;
+  using io_types = std::tuple<typename Args::io...>;
+
+  static constexpr RecordLayout layout = detail::record_layout<Space, Args...>();
+
+  template <class Marker, class Bundles, class F>
+    requires std::same_as<std::remove_const_t<Bundles>, bundles_type>
+  static constexpr void for_each_storage(Bundles& bundles, F&& f) {
+    detail::for_each_storage<Marker, Args...>(bundles, f);
+  }
+
+  template <class Bundles, class F>
+    requires std::same_as<std::remove_const_t<Bundles>, bundles_type>
+  static constexpr void for_each_shape_value(Bundles& bundles, F&& f) {
+    detail::for_each_shape_value<Args...>(bundles, f);
+  }
+};
+
+// The unit side: the views, shape values and index space of one call.
+template <class Decl>
+void decode_record(void* const* record, const long long* shape_values, typename Decl::bundles_type& bundles,
+                   StatusView& status, typename Decl::space_type& space) {
+  int triple = 0;
+  Decl::template for_each_storage<InpList>(bundles, [&](auto& view) { bind_view(view, record, triple++); });
+  Decl::template for_each_storage<OutList>(bundles, [&](auto& view) { bind_view(view, record, triple++); });
+  bind_view(status, record, triple);
+
+  int next_value = 0;
+  Decl::for_each_shape_value(bundles, [&](auto& variable) {
+    if constexpr (is_scalar_value_v<decltype(variable.source)>) {
+      variable.source.value = shape_values[next_value++];
+    } else {
+      variable.aux0 = shape_values[next_value++];
+    }
+  });
+  if constexpr (Decl::layout.space_extents > 0) {
+    space.extents.template set<0>(shape_values[next_value]);
+  }
 }
 
 }  // namespace vorn::frame

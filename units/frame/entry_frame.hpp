@@ -11,10 +11,12 @@
 
 namespace vorn::frame {
 
-// A unit: its main kernel functor, its index space and its argument bundles.
-template <class Kernel, class Space, class... Args>
+// A unit: its main kernel functor over the arguments its declaration (a
+// Record) describes.
+template <class Kernel, class Decl>
 struct Unit {
-  static constexpr RecordLayout layout = record_layout<Args...>();
+  using bundles_type = typename Decl::bundles_type;
+  using space_type = typename Decl::space_type;
 
   // The synchronous body of brask_body_<hash>:
   //   1. decode the record and the shape variables into host views;
@@ -23,14 +25,14 @@ struct Unit {
   //   4. launch the kernel over the index space;
   // each step complete before the next. Failures propagate as exceptions.
   static int entry(void* const* record, const long long* shape_values) {
-    std::tuple<typename Args::bundle...> bundles{};
+    bundles_type bundles{};
     StatusView status{};
-    Space space{};
-    decode(record, shape_values, bundles, status, space);
+    space_type space{};
+    decode_record<Decl>(record, shape_values, bundles, status, space);
 
     CpuQueue& queue = unit_queue();
     { QueueEvent cleared = status.fill_with(queue, 0); }
-    for_each_storage<OutList, Args...>(bundles, [&](auto& view) {
+    Decl::template for_each_storage<OutList>(bundles, [&](auto& view) {
       QueueEvent cleared = view.fill_with(queue, typename std::remove_cvref_t<decltype(view)>::element_type{});
     });
     launch(queue, space, bundles);
@@ -38,34 +40,16 @@ struct Unit {
   }
 
  private:
-  static void decode(void* const* record, const long long* shape_values, std::tuple<typename Args::bundle...>& bundles,
-                     StatusView& status, Space& space) {
-    int triple = 0;
-    for_each_storage<InpList, Args...>(bundles, [&](auto& view) { bind_view(view, record, triple++); });
-    for_each_storage<OutList, Args...>(bundles, [&](auto& view) { bind_view(view, record, triple++); });
-    bind_view(status, record, triple);
-
-    int next_value = 0;
-    for_each_shape_value<Args...>(bundles, [&](auto& variable) {
-      if constexpr (is_scalar_value_v<decltype(variable.source)>) {
-        variable.source.value = shape_values[next_value++];
-      } else {
-        variable.aux0 = shape_values[next_value++];
-      }
-    });
-    if constexpr (space_dynamic_extents<Space> > 0) {
-      space.extents.template set<0>(shape_values[next_value]);
-    }
-  }
-
-  static void launch(CpuQueue& queue, const Space& space, std::tuple<typename Args::bundle...>& bundles) {
+  static void launch(CpuQueue& queue, const space_type& space, bundles_type& bundles) {
     // _run_parallel takes each io bundle followed by its host bundle.
     auto io_and_bundles = [&]<std::size_t... I>(std::index_sequence<I...>) {
-      return std::tuple_cat(std::make_tuple(typename Args::io{}, std::cref(std::get<I>(bundles)))...);
-    }(std::index_sequence_for<Args...>{});
+      return std::tuple_cat(
+          std::make_tuple(std::tuple_element_t<I, typename Decl::io_types>{}, std::cref(std::get<I>(bundles)))...);
+    }(std::make_index_sequence<std::tuple_size_v<bundles_type>>{});
     std::apply(
         [&](const auto&... args) {
-          QueueEvent done = detail::RunParallel::_run_parallel(queue, Dependencies<0>{}, space, Kernel{}, args...);
+          QueueEvent done =
+              vorn::detail::RunParallel::_run_parallel(queue, Dependencies<0>{}, space, Kernel{}, args...);
         },
         io_and_bundles);
   }
