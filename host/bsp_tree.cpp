@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "per_level.hpp"
+#include "units/bsp_build_level/bsp_level_units.hpp"
+#include "units/frame/record_encoder.hpp"
 #include "vorn/host/unit_library.hpp"
 #include "vorn/unit_entries.hpp"
 
@@ -97,38 +99,55 @@ void check_bsp_tree_size(BspUnit unit, long long point_count, long long leaf_siz
   }
 }
 
+namespace {
+
+long long length(std::span<const long long> s) { return static_cast<long long>(s.size()); }
+
+// One call of the unit declared by `Decl` (a records:: declaration) over `b`.
+// An absent member (the weights and majorants of an unweighted unit, its point
+// count) ignores what it is given.
+template <class Decl>
+void call_level(const UnitLibrary& library, const BspLevelBuffers& b, int threads) {
+  typename Decl::bundles_type bundles{};
+  auto& [inputs, outputs, scratch] = bundles;
+  constexpr long long d = decltype(inputs.cloud.dim)::value;
+  const long long n = length(b.ids);
+  const long long m = length(b.node_begin);
+
+  frame::point_at(inputs.cloud.positions, b.positions.data(), {n, d});
+  frame::point_at(inputs.cloud.weights, b.weights.data(), {n});
+  frame::point_at(inputs.cloud.ids, b.ids.data(), {n});
+  frame::set_shape_value(inputs.cloud.num_points, n);
+  frame::point_at(inputs.params, b.params.data(), {length(b.params)});
+  frame::point_at(outputs.cloud.positions, b.out_positions.data(), {n, d});
+  frame::point_at(outputs.cloud.weights, b.out_weights.data(), {n});
+  frame::point_at(outputs.cloud.ids, b.out_ids.data(), {n});
+  frame::point_at(outputs.level.node_begin, b.node_begin.data(), {m});
+  frame::point_at(outputs.level.node_end, b.node_end.data(), {m});
+  frame::point_at(outputs.level.node_split, b.node_split.data(), {m});
+  frame::point_at(outputs.level.node_box, b.node_box.data(), {m, 2, d});
+  frame::point_at(outputs.level.majorant_gradient, b.majorant_gradient.data(), {m, d});
+  frame::point_at(outputs.level.majorant_offset, b.majorant_offset.data(), {m});
+  frame::point_at(scratch.order, b.order.data(), {n});
+  frame::StatusView status{};
+  frame::point_at(status, b.status.data(), {static_cast<long long>(b.status.size())});
+  typename Decl::space_type nodes{};
+  nodes.extents.template set<0>(m);
+
+  const frame::EncodedRecord<Decl> record(bundles, status, nodes);
+  library.call(record.record(), record.shape_values(), threads);
+}
+
+}  // namespace
+
 void run_bsp_level(BspUnit unit, const BspLevelBuffers& b, IsaLevel isa, int threads) {
-  const long long d = bsp_dimension(unit);
-  const long long n = static_cast<long long>(b.ids.size());
-  const long long m = static_cast<long long>(b.node_begin.size());
-  const long long cloud[] = {n, d};
-  const long long params[] = {static_cast<long long>(b.params.size())};
-  const long long nodes[] = {m, 2, d};
-  const long long status[] = {static_cast<long long>(b.status.size())};
-  const bool weighted = bsp_weighted(unit);
-
-  // Triples: every input, then every output, then the status tensor.
-  ArgumentRecord record;
-  record.add(b.positions.data(), cloud);
-  if (weighted) record.add(b.weights.data(), cloud);
-  record.add(b.ids.data(), cloud);
-  record.add(b.params.data(), params);
-  record.add(b.node_begin.data(), nodes);
-  record.add(b.node_end.data(), nodes);
-  record.add(b.out_positions.data(), cloud);
-  if (weighted) record.add(b.out_weights.data(), cloud);
-  record.add(b.out_ids.data(), cloud);
-  record.add(b.node_split.data(), nodes);
-  record.add(b.node_box.data(), nodes);
-  if (weighted) record.add(b.majorant_gradient.data(), nodes);
-  if (weighted) record.add(b.majorant_offset.data(), nodes);
-  record.add(b.order.data(), cloud);
-  record.add(b.status.data(), status);
-
-  // Shape variables: the input point count where the unit takes one, then m.
-  const long long with_count[] = {n, m};
-  const long long* shape_values = unit == BspUnit::plain_2d ? &with_count[1] : with_count;
-  unit_library(unit, isa).call(record.data(), shape_values, threads);
+  const UnitLibrary& library = unit_library(unit, isa);
+  switch (unit) {
+    case BspUnit::weighted_2d: return call_level<records::unit_bsp_level_2d_weighted>(library, b, threads);
+    case BspUnit::plain_3d: return call_level<records::unit_bsp_level_3d>(library, b, threads);
+    case BspUnit::plain_2d: break;
+  }
+  call_level<records::unit_bsp_level_2d>(library, b, threads);
 }
 
 namespace {

@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "per_level.hpp"
+#include "units/frame/record_encoder.hpp"
+#include "units/mass/image_mass_unit.hpp"
 #include "units/mass/mass_kernel.hpp"
 #include "vorn/host/unit_library.hpp"
 #include "vorn/unit_entries.hpp"
@@ -95,24 +98,26 @@ double image_mass(std::span<const double> values, const std::array<long long, 3>
   // No voxels, no mass; the strides are known to fit, so the unit would say the same.
   if (count == 0) return 0.0;
 
+  // The unit reads neither the scalar, the origin nor the shape variable: each gets a valid placeholder.
   double scalar_in = 0.0;
   int shape_storage = 0;
-  const long long shape_extent = 1;
   const std::array<double, 3> origin{};
   double mass = 0.0;
   int status = 0;
-  const long long status_extent = 1;
 
-  ArgumentRecord record;
-  record.add(&scalar_in);
-  record.add(&shape_storage, &shape_extent);
-  record.add(values.data(), extents.data());
-  record.add(origin.data());
-  record.add(axes.data());
-  record.add(&mass);
-  record.add(&status, &status_extent);
-  const long long shape_values[1] = {0};
-  mass_unit(level).call(record.data(), shape_values);
+  records::unit_image_mass_3d::bundles_type bundles{};
+  auto& image = std::get<0>(bundles).image;
+  frame::point_at(image.scalar_in, &scalar_in, {});
+  frame::point_at(image.shape_var.source, &shape_storage, {1});
+  frame::set_shape_value(image.shape_var, 0);
+  frame::point_at(image.values, values.data(), extents);
+  frame::point_at(image.origin, origin.data(), {3});
+  frame::point_at(image.axes, axes.data(), {3, 3});
+  frame::point_at(image.mass, &mass, {});
+  frame::StatusView status_view{};
+  frame::point_at(status_view, &status, {1});
+  const frame::EncodedRecord<records::unit_image_mass_3d> record(bundles, status_view, {});
+  mass_unit(level).call(record.record(), record.shape_values());
   if (!std::isfinite(mass)) refuse_mass(values, extents);
   return mass;
 }

@@ -1,10 +1,13 @@
-// Calls the image mass unit the way a host does: one triple per tensor in the
-// unit's order, extents arrays only where the unit reads them.
+// Calls the image mass unit the way a host does: the record encoded from the
+// unit's declaration over buffers the test owns.
 #pragma once
 
 #include <array>
+#include <tuple>
 #include <vector>
 
+#include "units/frame/record_encoder.hpp"
+#include "units/mass/image_mass_unit.hpp"
 #include "vorn/host/unit_library.hpp"
 #include "vorn/unit_entries.hpp"
 
@@ -24,30 +27,31 @@ struct MassCall {
   MassCall(long long n0, long long n1, long long n2, double fill = 1.0)
       : extents{n0, n1, n2}, values(static_cast<std::size_t>(n0 * n1 * n2), fill) {}
 
-  // Triples: scalar_in, shape_var's int tensor, values, origin, axes, mass, status.
-  // The extents of the 0-D and all-static tensors are passed as null: never read.
-  host::ArgumentRecord record() {
-    host::ArgumentRecord r;
-    r.add(&scalar_in);
-    status_extent = static_cast<long long>(status.size());
-    shape_var_extent = static_cast<long long>(shape_var_storage.size());
-    r.add(shape_var_storage.data(), &shape_var_extent);
-    r.add(values.data(), extents.data());
-    r.add(origin.data());
-    r.add(axes.data());
-    r.add(&mass);
-    r.add(status.data(), &status_extent);
-    return r;
+  frame::EncodedRecord<records::unit_image_mass_3d> record() {
+    records::unit_image_mass_3d::bundles_type bundles{};
+    auto& image = std::get<0>(bundles).image;
+    frame::point_at(image.scalar_in, &scalar_in, {});
+    frame::point_at(image.shape_var.source, shape_var_storage.data(), {length(shape_var_storage)});
+    frame::set_shape_value(image.shape_var, shape_var_value);
+    frame::point_at(image.values, values.data(), extents);
+    frame::point_at(image.origin, origin.data(), {3});
+    frame::point_at(image.axes, axes.data(), {3, 3});
+    frame::point_at(image.mass, &mass, {});
+    frame::StatusView status_view{};
+    frame::point_at(status_view, status.data(), {length(status)});
+    return {bundles, status_view, {}};
   }
 
   int run(const host::UnitLibrary& unit) {
-    auto r = record();
-    const long long shape_values[1] = {shape_var_value};
-    return unit.call(r.data(), shape_values);
+    const auto r = record();
+    return unit.call(r.record(), r.shape_values());
   }
 
-  long long status_extent = 0;
-  long long shape_var_extent = 0;
+ private:
+  template <class T>
+  static long long length(const std::vector<T>& v) {
+    return static_cast<long long>(v.size());
+  }
 };
 
 }  // namespace vorn::testing

@@ -2,10 +2,8 @@
 #pragma once
 
 #include <filesystem>
-#include <initializer_list>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "vorn/host/isa_level.hpp"
 
@@ -58,22 +56,6 @@ class UnitLibrary {
   void* handle_ = nullptr;
   Entry entry_ = nullptr;
   ThreadLimit limit_threads_ = nullptr;  // the runtime's vorn_limit_caller_threads, if it has one
-};
-
-// An argument record under construction: one triple (data, extents, reserved)
-// per tensor, in the unit's triple order.
-class ArgumentRecord {
- public:
-  void add(const void* data, const long long* extents = nullptr) {
-    slots_.push_back(const_cast<void*>(data));
-    slots_.push_back(const_cast<long long*>(extents));
-    slots_.push_back(nullptr);
-  }
-  void* const* data() const { return slots_.data(); }
-  std::size_t triples() const { return slots_.size() / 3; }
-
- private:
-  std::vector<void*> slots_;
 };
 
 }  // namespace vorn::host
