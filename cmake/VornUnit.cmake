@@ -5,6 +5,8 @@
 # unit's name and argument signature, so a change of the argument record changes
 # the symbol and a stale host fails to resolve it instead of passing the wrong
 # record. Hosts learn the symbols from the generated <vorn/unit_entries.hpp>.
+# The sources see the symbol as VORN_UNIT_ENTRY and the unit's name as
+# VORN_UNIT_NAME, which names its declaration, vorn::records::<name>.
 # The unit is built once per instruction-set level (VornIsa.cmake); every
 # build finds libbrask_runtime two directories up, in lib/.
 
@@ -13,7 +15,7 @@ set_property(GLOBAL PROPERTY VORN_UNITS "")
 function(_vorn_add_unit_build target)
   add_library(${target} SHARED ${_vorn_unit_sources})
   target_link_libraries(${target} PRIVATE vorn_unit_frame brask_runtime)
-  target_compile_definitions(${target} PRIVATE VORN_UNIT_ENTRY=${_vorn_unit_symbol})
+  target_compile_definitions(${target} PRIVATE VORN_UNIT_ENTRY=${_vorn_unit_symbol} VORN_UNIT_NAME=${_vorn_unit_name})
   target_compile_options(${target} PRIVATE ${VORN_WARNINGS})
   target_link_options(${target} PRIVATE -Wl,--version-script=${_vorn_unit_script} ${VORN_NO_UNDEFINED})
   set_target_properties(${target} PROPERTIES
@@ -28,6 +30,7 @@ function(vorn_add_unit name)
   string(SHA1 digest "${name}:${ARG_SIGNATURE}")
   string(SUBSTRING "${digest}" 0 20 digits)
   set(_vorn_unit_symbol "brask_body_${digits}")
+  set(_vorn_unit_name ${name})
   set(_vorn_unit_script ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
   file(WRITE ${_vorn_unit_script} "{\n  global: ${_vorn_unit_symbol};\n  local: *;\n};\n")
   list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE _vorn_unit_sources)
