@@ -1,0 +1,259 @@
+// The extension module vorn._vorn: the host API for numpy arrays.
+//
+// Inputs arrive as C-contiguous float64 arrays (the Python layer converts any
+// array-like once and checks shapes). Results are handed out as numpy arrays
+// over the C++ result's own buffers: one capsule owns the result and is the
+// base of every array, so the result lives as long as any array of it.
+//
+// The GIL is released while computing. A power diagram is computed on a
+// thread of its own while the calling thread waits with the GIL, checking
+// for signals and calling the progress callback; Ctrl-C (or an exception
+// from the callback) stops the cell workers at their next block of cells and
+// raises in the caller, so nothing half-made is ever returned. The tree
+// phase before the cells (about a second per million seeds on one thread)
+// runs to its end first.
+#include <pybind11/functional.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "vorn/host/bsp_tree.hpp"
+#include "vorn/host/image_mass.hpp"
+#include "vorn/host/isa_level.hpp"
+#include "vorn/host/power_diagram.hpp"
+
+namespace py = pybind11;
+using namespace vorn;
+
+namespace {
+
+using InputArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+std::span<const double> values_of(const InputArray& a) {
+  return {a.data(), static_cast<std::size_t>(a.size())};
+}
+
+// Owns `object` in a capsule that becomes the base of every array over it.
+template <class T>
+py::capsule owner_of(T* object) {
+  return py::capsule(object, [](void* p) { delete static_cast<T*>(p); });
+}
+
+// A numpy array over `values`, kept alive by `owner`, with the given shape
+// (row-major); read-only, since the arrays of one result depend on each other.
+template <class T>
+py::array view(const std::vector<T>& values, std::vector<py::ssize_t> shape, const py::capsule& owner) {
+  py::array out(py::dtype::of<T>(), std::move(shape), {}, values.data(), owner);
+  py::detail::array_proxy(out.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+  return out;
+}
+
+std::optional<host::IsaLevel> level_named(const std::optional<std::string>& name) {
+  if (!name) return std::nullopt;
+  return host::isa_level_named(*name);
+}
+
+// Thrown from the progress hook to stop the cell workers; never leaves this file.
+struct Stopped {};
+
+// Runs `compute` on a thread of its own while this thread, holding the GIL
+// between checks, looks for signals every 50 ms and, once the cells are
+// under way, calls `progress` (done, total) at most every 0.2 s. A pending signal's exception or one from
+// `progress` stops the computation and is raised here; else the computation's
+// own exception, if any, is rethrown.
+class Watched {
+ public:
+  explicit Watched(py::object progress) : progress_(std::move(progress)) {}
+
+  // The hook the computation calls as it advances; throws Stopped once asked to stop.
+  void advance(long long done, long long total) {
+    done_ = done;
+    total_ = total;
+    if (stop_) throw Stopped{};
+  }
+
+  template <class Compute>
+  void run(Compute&& compute) {
+    std::exception_ptr failure;
+    std::optional<py::error_already_set> raised;
+    {
+      py::gil_scoped_release unlocked;
+      std::thread worker([&] {
+        try {
+          compute();
+        } catch (...) {
+          failure = std::current_exception();
+        }
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+        finished_signal_.notify_all();
+      });
+      auto last_report = std::chrono::steady_clock::now();
+      for (;;) {
+        {
+          std::unique_lock lock(mutex_);
+          if (finished_signal_.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished_; })) break;
+        }
+        if (raised) continue;  // stopping: wait for the workers
+        py::gil_scoped_acquire locked;
+        if (PyErr_CheckSignals() != 0) {
+          raised.emplace();
+          stop_ = true;
+          continue;
+        }
+        // Progress counts cells, so it starts with the cell phase.
+        if (progress_.is_none() || total_ == 0 ||
+            std::chrono::steady_clock::now() - last_report < std::chrono::milliseconds(200)) {
+          continue;
+        }
+        last_report = std::chrono::steady_clock::now();
+        try {
+          progress_(done_.load(), total_.load());
+        } catch (py::error_already_set& e) {
+          raised.emplace(std::move(e));
+          stop_ = true;
+        }
+      }
+      worker.join();
+    }
+    if (raised) throw *raised;
+    if (failure) std::rethrow_exception(failure);
+    if (!progress_.is_none() && total_ > 0) progress_(total_.load(), total_.load());
+  }
+
+ private:
+  py::object progress_;
+  std::atomic<long long> done_{0}, total_{0};
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable finished_signal_;
+  bool finished_ = false;
+};
+
+// A finished diagram with its vertices and centroids as (V, 2) and (n, 2)
+// tables; the per-axis vectors they came from are released.
+struct DiagramResult {
+  host::PowerDiagram diagram;
+  std::vector<double> vertices;
+  std::vector<double> centroids;
+};
+
+void interleave(std::vector<double>& xs, std::vector<double>& ys, std::vector<double>& out) {
+  out.resize(2 * xs.size());
+  for (std::size_t k = 0; k < xs.size(); ++k) {
+    out[2 * k] = xs[k];
+    out[2 * k + 1] = ys[k];
+  }
+  std::vector<double>().swap(xs);
+  std::vector<double>().swap(ys);
+}
+
+py::dict power_diagram(const InputArray& points, const InputArray& weights, std::optional<std::array<double, 4>> box,
+                       const std::string& precision, int threads, long long leaf_size,
+                       const std::optional<std::string>& isa, py::object progress) {
+  host::PowerDiagramOptions options;
+  if (box) {
+    options.domain = host::Box{(*box)[0], (*box)[1], (*box)[2], (*box)[3]};
+  } else {
+    options.domain = std::nullopt;
+  }
+  options.precision =
+      precision == "float" ? host::CellPrecision::single_precision : host::CellPrecision::double_precision;
+  options.threads = threads;
+  options.leaf_size = leaf_size;
+  options.isa = level_named(isa);
+
+  auto result = std::make_unique<DiagramResult>();
+  Watched watched(std::move(progress));
+  options.progress = [&watched](long long done, long long total) { watched.advance(done, total); };
+  watched.run([&] { result->diagram = host::power_diagram(values_of(points), values_of(weights), options); });
+
+  host::PowerDiagram& d = result->diagram;
+  interleave(d.xs, d.ys, result->vertices);
+  interleave(d.centroid_x, d.centroid_y, result->centroids);
+  const auto n = static_cast<py::ssize_t>(d.cell_count());
+  const auto vertex_count = static_cast<py::ssize_t>(d.neighbours.size());
+  DiagramResult* kept = result.release();
+  const py::capsule owner = owner_of(kept);
+  const host::PowerDiagram& k = kept->diagram;
+  py::dict out;
+  out["cell_begin"] = view(k.cell_begin, {n + 1}, owner);
+  out["vertices"] = view(kept->vertices, {vertex_count, 2}, owner);
+  out["neighbours"] = view(k.neighbours, {vertex_count}, owner);
+  out["areas"] = view(k.areas, {n}, owner);
+  out["centroids"] = view(kept->centroids, {n, 2}, owner);
+  out["empty"] = view(k.empty, {n}, owner).attr("view")("bool");
+  out["unbounded"] = view(k.unbounded, {n}, owner).attr("view")("bool");
+  out["threads"] = k.threads;
+  out["isa"] = std::string(host::isa_level_name(k.isa));
+  out["timings"] = py::dict(py::arg("tree") = k.timings.tree, py::arg("cells") = k.timings.cells,
+                            py::arg("assemble") = k.timings.assemble);
+  return out;
+}
+
+py::dict bsp_tree(const InputArray& points, int dimension, const std::optional<InputArray>& weights,
+                  long long leaf_size, int threads, const std::optional<std::string>& isa) {
+  const host::BspUnit unit = dimension == 3 ? host::BspUnit::plain_3d
+                             : weights      ? host::BspUnit::weighted_2d
+                                            : host::BspUnit::plain_2d;
+  const std::optional<host::IsaLevel> level = level_named(isa);
+  auto tree = std::make_unique<host::BspTree>();
+  {
+    py::gil_scoped_release unlocked;
+    *tree = host::build_bsp_tree(unit, values_of(points), weights ? values_of(*weights) : std::span<const double>{},
+                                 leaf_size, level ? *level : host::default_isa_level(), threads);
+  }
+  const auto n = static_cast<py::ssize_t>(tree->point_count());
+  const auto m = static_cast<py::ssize_t>(tree->node_count());
+  const py::ssize_t d = tree->dimension;
+  host::BspTree* kept = tree.release();
+  const py::capsule owner = owner_of(kept);
+  py::dict out;
+  out["levels"] = kept->levels;
+  out["points"] = view(kept->positions, {n, d}, owner);
+  out["ids"] = view(kept->ids, {n}, owner);
+  out["node_begin"] = view(kept->node_begin, {m}, owner);
+  out["node_end"] = view(kept->node_end, {m}, owner);
+  out["node_box"] = view(kept->node_box, {m, 2, d}, owner);
+  if (host::bsp_weighted(kept->unit)) {
+    out["weights"] = view(kept->weights, {n}, owner);
+    out["majorant_gradient"] = view(kept->majorant_gradient, {m, d}, owner);
+    out["majorant_offset"] = view(kept->majorant_offset, {m}, owner);
+  }
+  return out;
+}
+
+double image_mass(const InputArray& image, const std::array<double, 9>& axes, const std::optional<std::string>& isa) {
+  const std::array<long long, 3> extents{image.shape(0), image.shape(1), image.shape(2)};
+  const std::optional<host::IsaLevel> level = level_named(isa);
+  py::gil_scoped_release unlocked;
+  return host::image_mass(values_of(image), extents, axes, level ? *level : host::default_isa_level());
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_vorn, m) {
+  m.doc() = "The compiled core of vorn; use the functions of the vorn package.";
+  m.def("power_diagram", &power_diagram, py::arg("points"), py::arg("weights"), py::arg("box"),
+        py::arg("precision"), py::arg("threads"), py::arg("leaf_size"), py::arg("isa"), py::arg("progress"));
+  m.def("bsp_tree", &bsp_tree, py::arg("points"), py::arg("dimension"), py::arg("weights"), py::arg("leaf_size"),
+        py::arg("threads"), py::arg("isa"));
+  m.def("image_mass", &image_mass, py::arg("image"), py::arg("axes"), py::arg("isa"));
+  m.def("cpu_isa_level", [] { return std::string(host::isa_level_name(host::cpu_isa_level())); });
+  m.attr("DOMAIN_EDGE") = host::domain_edge;
+  m.attr("INFINITE_EDGE") = host::infinite_edge;
+}

@@ -1,0 +1,331 @@
+"""Power (Laguerre) diagrams, BSP trees and image masses for numpy arrays.
+
+    >>> import numpy as np, vorn
+    >>> rng = np.random.default_rng(1)
+    >>> d = vorn.power_diagram(rng.random((1000, 2)), 1e-4 * rng.random(1000))
+    >>> d.areas.sum()          # the cells tile the unit square
+    1.0000000000000002
+    >>> vertices, neighbours = d.cell(0)
+
+Every result is exact to the last bit and the same on every CPU and thread
+count. Arrays of a result share memory with the computed result (no copy)
+and are read-only.
+"""
+
+from __future__ import annotations
+
+import numbers
+
+import numpy as np
+
+from . import _vorn
+
+__all__ = ["power_diagram", "PowerDiagram", "bsp_tree", "BspTree", "image_mass", "DOMAIN_EDGE", "INFINITE_EDGE"]
+
+#: Neighbour of an edge on the domain box.
+DOMAIN_EDGE = _vorn.DOMAIN_EDGE
+#: Neighbour of a stand-in edge at infinity (cells of the whole plane).
+INFINITE_EDGE = _vorn.INFINITE_EDGE
+
+
+def _float_table(name, values, columns):
+    """`values` as a C-contiguous float64 array of shape (n, k), k in `columns`."""
+    try:
+        table = np.ascontiguousarray(values, dtype=np.float64)
+    except (TypeError, ValueError) as e:
+        raise ValueError(f"{name}: expected numbers, got {type(values).__name__} ({e})") from None
+    if table.ndim != 2 or table.shape[1] not in columns:
+        wanted = " or ".join(f"(n, {k})" for k in columns)
+        raise ValueError(f"{name}: expected shape {wanted}, got {table.shape}")
+    return table
+
+
+def _float_vector(name, values, n):
+    try:
+        vector = np.ascontiguousarray(values, dtype=np.float64)
+    except (TypeError, ValueError) as e:
+        raise ValueError(f"{name}: expected numbers, got {type(values).__name__} ({e})") from None
+    if vector.shape != (n,):
+        raise ValueError(f"{name}: expected shape ({n},), one per point, got {vector.shape}")
+    return vector
+
+
+def _count(name, value, low, high, none_means=None):
+    if value is None and none_means is not None:
+        return none_means
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral) or not low <= value <= high:
+        raise ValueError(f"{name}: expected an integer from {low} to {high}, got {value!r}")
+    return int(value)
+
+
+class PowerDiagram:
+    """The power cells of n weighted seeds, in the seeds' order.
+
+    Attributes (numpy arrays, read-only, sharing the computed result's memory):
+
+    cell_begin : int64, (n + 1,)
+        Cell i's vertices are ``vertices[cell_begin[i]:cell_begin[i + 1]]``.
+    vertices : float64, (V, 2)
+        Every cell's vertices, counter-clockwise.
+    neighbours : int32, (V,)
+        The neighbour across each edge: edge k runs from vertex k to the next
+        vertex of its cell (wrapping); a seed index, DOMAIN_EDGE (-1) for the
+        domain box or INFINITE_EDGE (-2) for an edge at infinity.
+    areas : float64, (n,)
+        0 for an empty cell, inf for an unbounded one.
+    centroids : float64, (n, 2)
+        NaN for empty and unbounded cells.
+    empty, unbounded : bool, (n,)
+    threads : int
+        Threads the computation ran on.
+    isa : str
+        The instruction-set level of the libraries that computed it.
+    timings : dict
+        Seconds of the phases "tree", "cells" and "assemble".
+
+    An unbounded cell (only without a box) holds a finite stand-in: its
+    INFINITE_EDGE edges lie beyond every finite feature, its other edges
+    are exact.
+    """
+
+    def __init__(self, arrays, box):
+        for name in ("cell_begin", "vertices", "neighbours", "areas", "centroids", "empty", "unbounded"):
+            setattr(self, name, arrays[name])
+        self.threads = arrays["threads"]
+        self.isa = arrays["isa"]
+        self.timings = arrays["timings"]
+        self.box = box
+
+    def __len__(self):
+        return len(self.areas)
+
+    def __repr__(self):
+        domain = "the whole plane" if self.box is None else f"box {tuple(float(b) for b in self.box)}"
+        return (f"<vorn.PowerDiagram: {len(self)} cells, {int(self.empty.sum())} empty, "
+                f"{len(self.vertices)} vertices, {domain}>")
+
+    def cell(self, i):
+        """(vertices (k, 2), neighbours (k,)) of cell i: views, not copies."""
+        n = len(self)
+        if not -n <= i < n:
+            raise IndexError(f"cell {i} of a diagram of {n} cells")
+        i %= n
+        begin, end = self.cell_begin[i], self.cell_begin[i + 1]
+        return self.vertices[begin:end], self.neighbours[begin:end]
+
+    def polygons(self):
+        """The (k, 2) vertex array of every cell, a list of views; empty cells give (0, 2)."""
+        return np.split(self.vertices, self.cell_begin[1:-1])
+
+    def edges(self):
+        """Every shared edge once: (i, j, length) with i < j, as three arrays.
+
+        i and j are seed indices of neighbouring cells; length is the length
+        of their common edge (of its finite part for unbounded cells)."""
+        owner = np.repeat(np.arange(len(self), dtype=np.int64), np.diff(self.cell_begin))
+        following = np.arange(1, len(self.vertices) + 1, dtype=np.int64)
+        last = self.cell_begin[1:] - 1
+        has_vertices = np.diff(self.cell_begin) > 0
+        following[last[has_vertices]] = self.cell_begin[:-1][has_vertices]
+        seen_once = (self.neighbours > owner) & (self.neighbours >= 0)
+        lengths = np.hypot(*(self.vertices[following] - self.vertices).T)
+        return owner[seen_once], self.neighbours[seen_once].astype(np.int64), lengths[seen_once]
+
+    def adjacency(self):
+        """The neighbour graph with shared edge lengths as weights.
+
+        A symmetric ``scipy.sparse.csr_matrix`` (n, n) when scipy is
+        installed; otherwise the (i, j, length) arrays of :meth:`edges`."""
+        i, j, length = self.edges()
+        try:
+            from scipy.sparse import coo_matrix
+        except ImportError:
+            return i, j, length
+        n = len(self)
+        return coo_matrix((np.concatenate([length, length]), (np.concatenate([i, j]), np.concatenate([j, i]))),
+                          shape=(n, n)).tocsr()
+
+    def plot(self, ax=None, *, color_by="area", cmap="viridis", edgecolor="0.15", linewidth=0.3, seeds=None,
+             **kwargs):
+        """Draws the cells with matplotlib (needed) and returns the axes.
+
+        color_by: "area", None (no fill), or an array of n values.
+        seeds: the (n, 2) seed positions to mark, if given.
+        Further keyword arguments go to the PolyCollection."""
+        try:
+            import matplotlib.pyplot as plt
+            from matplotlib.collections import PolyCollection
+        except ImportError:
+            raise ImportError("PowerDiagram.plot needs matplotlib (Debian: python3-matplotlib)") from None
+        if ax is None:
+            ax = plt.gca()
+        shown = ~self.empty
+        cells = [p for p, s in zip(self.polygons(), shown) if s]
+        collection = PolyCollection(cells, edgecolor=edgecolor, linewidth=linewidth, **kwargs)
+        if color_by is None:
+            collection.set_facecolor("none")
+        else:
+            values = self.areas if isinstance(color_by, str) and color_by == "area" else np.asarray(color_by)
+            if values.shape != (len(self),):
+                raise ValueError(f"color_by: expected 'area', None or {len(self)} values, got shape {values.shape}")
+            collection.set_array(values[shown])
+            collection.set_cmap(cmap)
+        ax.add_collection(collection)
+        if seeds is not None:
+            seeds = np.asarray(seeds)
+            ax.plot(seeds[:, 0], seeds[:, 1], ".", color="black", markersize=1)
+        if self.box is not None:
+            ax.set_xlim(self.box[0], self.box[2])
+            ax.set_ylim(self.box[1], self.box[3])
+        else:
+            ax.autoscale_view()
+        ax.set_aspect("equal")
+        return ax
+
+
+def power_diagram(points, weights=None, *, box=(0.0, 0.0, 1.0, 1.0), unbounded=False, precision="double",
+                  threads=None, leaf_size=16, isa=None, progress=None):
+    """The power (Laguerre) diagram of weighted points in the plane.
+
+    The cell of seed i is the set of points p with
+    ``|p - points[i]|**2 - weights[i] <= |p - points[j]|**2 - weights[j]``
+    for every j, clipped to the box.
+
+    Parameters
+    ----------
+    points : array-like, (n, 2)
+        Seed positions; converted once to C-ordered float64.
+    weights : array-like, (n,), optional
+        Seed weights (squared radii); zero when omitted (a Voronoi diagram).
+    box : (xmin, ymin, xmax, ymax)
+        The domain. Seeds outside it keep the part of their cell inside it.
+    unbounded : bool
+        Cells of the whole plane instead of a box (``box`` is then ignored).
+    precision : "double" or "float"
+        Cell arithmetic. Float cells resolve about 2^-20 of the seeds' extent,
+        double cells about 2^-44.
+    threads : int, optional
+        Threads to use; all hardware threads when omitted.
+    leaf_size : int
+        Seeds per leaf of the seeds' BSP tree.
+    isa : "x86-64", "avx2" or "avx512", optional
+        The library builds to run; the best this CPU has when omitted.
+        Every level gives the same bits.
+    progress : callable(done, total), optional
+        Called from this thread while the cells are computed, at most five
+        times a second, and once at the end; an exception it raises stops
+        the computation and is raised here.
+
+    Returns
+    -------
+    PowerDiagram
+
+    Raises
+    ------
+    ValueError
+        Bad input, with the offending seed's index where there is one (a
+        non-finite coordinate, weights too far apart for the arithmetic,
+        an inverted box...), or cells the arithmetic cannot hold.
+    RuntimeError
+        A library that cannot be loaded, or a CPU lacking the asked level.
+    KeyboardInterrupt
+        Ctrl-C. The cells stop within a fraction of a second; the seeds'
+        tree, built first (about a second per million seeds on one
+        thread), is finished before.
+
+    Seeds at the same position share one cell: the heaviest (the lowest index
+    among equally heavy ones) gets it, the others are empty.
+    """
+    table = _float_table("points", points, (2,))
+    n = table.shape[0]
+    w = np.zeros(n) if weights is None else _float_vector("weights", weights, n)
+    if precision not in ("double", "float"):
+        raise ValueError(f"precision: expected 'double' or 'float', got {precision!r}")
+    domain = None
+    if not unbounded:
+        try:
+            domain = tuple(float(b) for b in box)
+        except (TypeError, ValueError):
+            raise ValueError(f"box: expected (xmin, ymin, xmax, ymax), got {box!r}") from None
+        if len(domain) != 4:
+            raise ValueError(f"box: expected (xmin, ymin, xmax, ymax), got {len(domain)} numbers")
+    if progress is not None and not callable(progress):
+        raise ValueError(f"progress: expected a callable (done, total), got {type(progress).__name__}")
+    arrays = _vorn.power_diagram(table, w, domain, precision, _count("threads", threads, 1, 4096, none_means=0),
+                                 _count("leaf_size", leaf_size, 1, 2**31 - 1), isa, progress)
+    return PowerDiagram(arrays, domain)
+
+
+class BspTree:
+    """A balanced BSP tree of a point cloud, in depth-first pre-order.
+
+    Attributes (numpy arrays, read-only):
+
+    levels : int
+        L; the tree has 2**L - 1 nodes, the root is node 0, and the children
+        of a node d at depth e (root depth 0, e < L - 1) are d + 1 and
+        d + 2**(L - 1 - e).
+    points : float64, (n, D)
+        The cloud in tree order: every node's points contiguous.
+    ids : int64, (n,)
+        The input index of each tree point.
+    weights : float64, (n,)
+        Weights in tree order (weighted 2-D trees only).
+    node_begin, node_end : int64, (2**L - 1,)
+        Each node's half-open range of tree points.
+    node_box : float64, (2**L - 1, 2, D)
+        Each node's tight box, low corner first.
+    majorant_gradient : float64, (2**L - 1, D); majorant_offset : (2**L - 1,)
+        An affine upper bound of the weights over each node (weighted 2-D
+        trees only): ``w <= gradient . p + offset`` for the node's points.
+    """
+
+    def __init__(self, arrays):
+        for name, value in arrays.items():
+            setattr(self, name, value)
+
+    def __len__(self):
+        return len(self.node_begin)
+
+    def __repr__(self):
+        return f"<vorn.BspTree: {len(self.ids)} points in {self.points.shape[1]}-D, {self.levels} levels>"
+
+
+def bsp_tree(points, weights=None, *, leaf_size=16, threads=None, isa=None):
+    """A BSP tree of 2-D points (weighted or not) or 3-D points.
+
+    points : array-like, (n, 2) or (n, 3); weights : array-like (n,), 2-D only.
+    Every leaf holds at most leaf_size points (or only coincident ones).
+    Returns a BspTree; raises ValueError on bad input (naming the point).
+    """
+    table = _float_table("points", points, (2, 3))
+    n, dimension = table.shape
+    if weights is not None and dimension == 3:
+        raise ValueError("weights: only 2-D trees carry weights")
+    w = None if weights is None else _float_vector("weights", weights, n)
+    return BspTree(_vorn.bsp_tree(table, dimension, w, _count("leaf_size", leaf_size, 1, 2**31 - 1),
+                                  _count("threads", threads, 1, 4096, none_means=0), isa))
+
+
+def image_mass(image, axes=None, *, isa=None):
+    """The mass of a density on a 3-D voxel grid: sum of values times voxel volume.
+
+    image : array-like, (N0, N1, N2)
+        The density's value in each voxel.
+    axes : array-like, (3, 3), optional
+        Row d is the step in space from one voxel to the next along image
+        axis d, so a voxel's volume is |det axes|; the identity by default.
+
+    Summed in a fixed order, so the result is the same on every run. Raises
+    ValueError for non-finite values (naming the voxel) or axes.
+    """
+    try:
+        values = np.ascontiguousarray(image, dtype=np.float64)
+    except (TypeError, ValueError) as e:
+        raise ValueError(f"image: expected numbers ({e})") from None
+    if values.ndim != 3:
+        raise ValueError(f"image: expected three axes, got shape {values.shape}")
+    matrix = np.eye(3) if axes is None else np.asarray(axes, dtype=np.float64)
+    if matrix.shape != (3, 3):
+        raise ValueError(f"axes: expected shape (3, 3), got {matrix.shape}")
+    return _vorn.image_mass(values, [float(a) for a in matrix.ravel()], isa)
