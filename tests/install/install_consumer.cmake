@@ -2,6 +2,8 @@
 # CONSUMER_SOURCE against it, then run the consumer and the installed
 # vorn-power from the prefix, away from the build tree. BUILDS lists every
 # library build as <level>/lib<name>.so, separated by commas; each must be installed.
+# PYTHON, when set, is the interpreter the Python package was built for: the
+# installed package must import from the prefix and compute a diagram.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT status EQUAL 0)
@@ -32,4 +34,11 @@ endif()
 run(${prefix}/bin/vorn-power --seeds 500 --no-svg)
 if(NOT last_output MATCHES "seeds +500")
   message(FATAL_ERROR "installed vorn-power printed no summary:\n${last_output}")
+endif()
+if(PYTHON)
+  run(${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/lib/python3/dist-packages PYTHONDONTWRITEBYTECODE=1 ${PYTHON} -c
+      "import vorn\nprint(vorn.__file__, vorn.power_diagram([[0.25, 0.5], [0.75, 0.5]]).areas.tolist())")
+  if(NOT last_output MATCHES "^${prefix}/lib/python3/dist-packages/vorn/__init__.py \\[0.5, 0.5\\]")
+    message(FATAL_ERROR "the installed Python package did not compute from the prefix:\n${last_output}")
+  endif()
 endif()
