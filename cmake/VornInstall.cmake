@@ -2,7 +2,7 @@
 # the headers (with the generated ones), the programs and a CMake package, so
 # that another project can find_package(vorn) and link vorn::host.
 #
-#   <prefix>/<libdir>               the host API and the runtime
+#   <prefix>/<libdir>               the host API, the fitting API (when built) and the runtime
 #   <prefix>/<libdir>/vorn/<level>  the units and the cell engine, one directory
 #                                   per instruction-set level; the host API loads
 #                                   the best build the CPU runs
@@ -31,6 +31,10 @@ foreach(entry IN LISTS _vorn_builds)
   list(GET parts 3 target)
   install(TARGETS ${target} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/vorn/${level})
 endforeach()
+
+if(TARGET vorn_fit)
+  install(TARGETS vorn_fit EXPORT vornTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 
 install(TARGETS vorn-power vorn-mass RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
