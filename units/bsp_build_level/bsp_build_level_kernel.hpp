@@ -2,6 +2,8 @@
 // node of the level being built.
 #pragma once
 
+#include <string_view>
+
 #include "bsp_build_level.hpp"
 #include "vorn/tensor/tensor.hpp"
 
@@ -22,6 +24,8 @@ auto node_entry(const Member& member, long long b) {
 }  // namespace detail
 
 struct bsp_build_level_kernel {
+  static constexpr std::string_view name = "bsp_build_level_kernel";
+
   // Work item b reads the input cloud and writes the output cloud and `order`
   // only inside node b's range, and writes only entry b of the level's
   // per-node outputs: items of one launch never write the same element.

@@ -19,7 +19,8 @@ using LevelSpace = CartesianIndices<Tuple<long long>, Tuple<_batch_0>>;
 
 // The arguments of a unit whose bundles are `Types` (a bsp::Unit over host memory).
 template <class Types>
-using LevelRecordOf = frame::Record<LevelSpace, frame::Arg<typename Types::inputs_io, typename Types::inputs>,
+using LevelRecordOf = frame::Record<"bsp_build_level_kernel", LevelSpace,
+                                    frame::Arg<typename Types::inputs_io, typename Types::inputs>,
                                     frame::Arg<typename Types::outputs_io, typename Types::outputs>,
                                     frame::Arg<typename Types::scratch_io, typename Types::scratch>>;
 

@@ -20,8 +20,10 @@
 // Hosts build records with the same walks (record_encoder.hpp).
 #pragma once
 
+#include <algorithm>
 #include <concepts>
 #include <cstddef>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 
@@ -146,12 +148,23 @@ constexpr RecordLayout record_layout() {
 
 }  // namespace detail
 
-// The declaration of a unit's arguments: the index space of its launch and its
-// argument bundles (host views) with their io twins. The unit decodes with it
-// and hosts encode with it, so both derive the record from the same types.
-// It names no kernel: a host includes declarations without any kernel code.
-template <class Space, class... Args>
+// The name of a unit's main kernel functor, as a template argument.
+template <std::size_t N>
+struct KernelName {
+  char text[N];
+  constexpr KernelName(const char (&name)[N]) { std::copy_n(name, N, text); }
+  constexpr std::string_view view() const { return {text, N - 1}; }
+};
+
+// The declaration of a unit: the name of its kernel, the index space of its
+// launch and its argument bundles (host views) with their io twins. The unit
+// decodes with it and hosts encode with it, so both derive the record from
+// the same types, and its signature (unit_signature.hpp) is made of them.
+// The kernel goes by name only: a host includes declarations without any
+// kernel code.
+template <KernelName Kernel, class Space, class... Args>
 struct Record {
+  static constexpr std::string_view kernel = Kernel.view();
   using space_type = Space;
   using bundles_type = std::tuple<typename Args::bundle...>;
   using io_types = std::tuple<typename Args::io...>;

@@ -12,9 +12,11 @@
 namespace vorn::frame {
 
 // A unit: its main kernel functor over the arguments its declaration (a
-// Record) describes.
+// Record) describes. The declaration names the kernel the unit runs.
 template <class Kernel, class Decl>
 struct Unit {
+  static_assert(Kernel::name == Decl::kernel, "the unit runs the kernel its declaration names");
+
   using bundles_type = typename Decl::bundles_type;
   using space_type = typename Decl::space_type;
 

@@ -14,7 +14,7 @@
 
 namespace vorn::records {
 
-using unit_image_mass_3d =
-    frame::Record<CartesianIndices<Tuple<>, Tuple<>>, frame::Arg<Image3dIo, mass_outputs<Image3d<CpuHostMemorySpace>>>>;
+using unit_image_mass_3d = frame::Record<"mass_kernel", CartesianIndices<Tuple<>, Tuple<>>,
+                                         frame::Arg<Image3dIo, mass_outputs<Image3d<CpuHostMemorySpace>>>>;
 
 }  // namespace vorn::records

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string_view>
 
 namespace vorn {
 
@@ -30,6 +31,8 @@ inline double index_width(std::uint64_t i) {
 }  // namespace detail
 
 struct mass_kernel {
+  static constexpr std::string_view name = "mass_kernel";
+
   // Sums (((w1·w0)·w2)·value)·|det A| over the voxels in row-major order, one
   // dependent addition per voxel, so the result is the same on every run.
   template <class C, class Outputs>
