@@ -178,6 +178,7 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     return r.max_relative_error;
   };
   double error = record(report);
+  detail::NewtonSolver solver;
 
   for (int iteration = 1; iteration <= o.max_iterations && error > o.tolerance; ++iteration) {
     FitIteration r;
@@ -186,7 +187,7 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     std::vector<double> rhs(n);
     for (std::size_t i = 0; i < n; ++i) rhs[i] = targets[i] - current.masses[i];
     // An inexact Newton step: its solve grows more precise as the error falls.
-    const detail::NewtonStep newton = detail::solve_newton_step(
+    const detail::NewtonStep newton = solver.solve(
         detail::mass_derivatives(current.diagram, positions, o.density, *o.diagram.domain, current.diagram.threads),
         rhs, std::clamp(0.1 * error, 1e-13, 1e-2));
     r.solver_iterations = newton.iterations;

@@ -56,7 +56,38 @@ Eigen::SparseMatrix<double> mass_derivatives(const PowerDiagram& diagram, std::s
   return h;
 }
 
-NewtonStep solve_newton_step(Eigen::SparseMatrix<double> h, std::span<const double> rhs, double tolerance) {
+namespace {
+
+// A factorisation of an earlier, nearby matrix as the preconditioner of
+// Eigen's conjugate gradients: compute() keeps it, solve() applies it.
+class FactorPreconditioner {
+ public:
+  using Factor = Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>>;
+  FactorPreconditioner() = default;
+  void set(const Factor* factor) { factor_ = factor; }
+  template <class Matrix>
+  FactorPreconditioner& analyzePattern(const Matrix&) { return *this; }
+  template <class Matrix>
+  FactorPreconditioner& factorize(const Matrix&) { return *this; }
+  template <class Matrix>
+  FactorPreconditioner& compute(const Matrix&) { return *this; }
+  template <class Rhs>
+  Rhs solve(const Rhs& b) const { return factor_->solve(b); }
+  Eigen::ComputationInfo info() const { return Eigen::Success; }
+
+ private:
+  const Factor* factor_ = nullptr;
+};
+
+// Past this many iterations a fresh factorisation is cheaper.
+constexpr int preconditioned_iteration_limit = 40;
+
+}  // namespace
+
+NewtonSolver::NewtonSolver() = default;
+NewtonSolver::~NewtonSolver() = default;
+
+NewtonStep NewtonSolver::solve(Eigen::SparseMatrix<double> h, std::span<const double> rhs, double tolerance) {
   const Eigen::Index n = h.rows();
   NewtonStep out;
   out.step.assign(static_cast<std::size_t>(n), 0.0);
@@ -66,15 +97,26 @@ NewtonStep solve_newton_step(Eigen::SparseMatrix<double> h, std::span<const doub
   // solution of H δ = rhs shifted to δ_0 = 0 also solves the pinned system.
   h.coeffRef(0, 0) += std::max(h.coeff(0, 0), 1e-300);
   const Eigen::Map<const Eigen::VectorXd> b(rhs.data(), n);
-  Eigen::ConjugateGradient<Eigen::SparseMatrix<double>, Eigen::Lower | Eigen::Upper,
-                           Eigen::IncompleteCholesky<double>>
-      cg;
-  cg.setTolerance(tolerance);
-  cg.setMaxIterations(std::max<Eigen::Index>(1000, n / 10));
-  cg.compute(h);
-  if (cg.info() != Eigen::Success) throw std::range_error("the Newton system could not be factorised");
-  const Eigen::VectorXd x = cg.solve(b);
-  out.iterations = static_cast<int>(cg.iterations());
+  Eigen::VectorXd x;
+  bool solved = false;
+  if (factor_ && factor_->rows() == n) {
+    Eigen::ConjugateGradient<Eigen::SparseMatrix<double>, Eigen::Lower | Eigen::Upper, FactorPreconditioner> cg;
+    cg.preconditioner().set(factor_.get());
+    cg.setTolerance(tolerance);
+    cg.setMaxIterations(preconditioned_iteration_limit);
+    cg.compute(h);
+    x = cg.solve(b);
+    out.iterations = static_cast<int>(cg.iterations());
+    solved = cg.info() == Eigen::Success;
+  }
+  if (!solved) {
+    factor_ = std::make_unique<Factor>(h);
+    if (factor_->info() != Eigen::Success) {
+      factor_.reset();
+      throw std::range_error("the Newton system could not be factorised (are the cells connected?)");
+    }
+    x = factor_->solve(b);
+  }
   const double mean = x.mean();
   for (Eigen::Index i = 0; i < n; ++i) out.step[static_cast<std::size_t>(i)] = x[i] - mean;
   return out;

@@ -1,7 +1,9 @@
 // The linear system of one Newton step of the weight fit.
 #pragma once
 
+#include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -20,13 +22,27 @@ Eigen::SparseMatrix<double> mass_derivatives(const PowerDiagram& diagram, std::s
 
 struct NewtonStep {
   std::vector<double> step;  // n: the weight change, of mean 0
-  int iterations = 0;        // conjugate-gradient iterations
+  int iterations = 0;        // conjugate-gradient iterations; 0 for a fresh factorisation
 };
 
-// The solution of H δ = rhs with mean(δ) = 0, to the relative residual
-// `tolerance`. rhs must sum to (nearly) zero, as H's rows do: the system
-// is singular along the constant vector, so weight 0 is pinned while
-// solving and the mean taken out afterwards.
-NewtonStep solve_newton_step(Eigen::SparseMatrix<double> h, std::span<const double> rhs, double tolerance);
+// Solves the Newton systems of one fit. The first system is factorised
+// (sparse LDLT); later ones, whose matrices differ little from it, are
+// solved by conjugate gradients preconditioned with that factorisation, and
+// factorised afresh only when that takes too long. H is singular along the
+// constant vector (its rows sum to zero), so weight 0 is pinned while
+// solving and the mean taken out afterwards; rhs must sum to (nearly) zero.
+class NewtonSolver {
+ public:
+  NewtonSolver();
+  ~NewtonSolver();
+
+  // The solution of H δ = rhs with mean(δ) = 0, to the relative residual
+  // `tolerance` (exact up to rounding when freshly factorised).
+  NewtonStep solve(Eigen::SparseMatrix<double> h, std::span<const double> rhs, double tolerance);
+
+ private:
+  using Factor = Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>>;
+  std::unique_ptr<Factor> factor_;
+};
 
 }  // namespace vorn::host::detail

@@ -23,6 +23,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -32,6 +34,9 @@
 #include <vector>
 
 #include "vorn/host/bsp_tree.hpp"
+#ifdef VORN_PYTHON_FIT
+#include "vorn/host/fit_weights.hpp"
+#endif
 #include "vorn/host/image_mass.hpp"
 #include "vorn/host/isa_level.hpp"
 #include "vorn/host/power_diagram.hpp"
@@ -71,18 +76,17 @@ std::optional<host::IsaLevel> level_named(const std::optional<std::string>& name
 struct Stopped {};
 
 // Runs `compute` on a thread of its own while this thread, holding the GIL
-// between checks, looks for signals every 50 ms and, once the cells are
-// under way, calls `progress` (done, total) at most every 0.2 s. A pending signal's exception or one from
-// `progress` stops the computation and is raised here; else the computation's
-// own exception, if any, is rethrown.
+// between checks, looks for signals every 50 ms and calls `report` at most
+// every 0.2 s and once at the end. A pending signal's exception or one from
+// `report` makes check() throw in the computation's hooks, which stops it,
+// and is raised here; else the computation's own exception, if any, is
+// rethrown.
 class Watched {
  public:
-  explicit Watched(py::object progress) : progress_(std::move(progress)) {}
+  explicit Watched(std::function<void()> report = {}) : report_(std::move(report)) {}
 
-  // The hook the computation calls as it advances; throws Stopped once asked to stop.
-  void advance(long long done, long long total) {
-    done_ = done;
-    total_ = total;
+  // For the computation's hooks: throws Stopped once asked to stop.
+  void check() const {
     if (stop_) throw Stopped{};
   }
 
@@ -115,14 +119,10 @@ class Watched {
           stop_ = true;
           continue;
         }
-        // Progress counts cells, so it starts with the cell phase.
-        if (progress_.is_none() || total_ == 0 ||
-            std::chrono::steady_clock::now() - last_report < std::chrono::milliseconds(200)) {
-          continue;
-        }
+        if (!report_ || std::chrono::steady_clock::now() - last_report < std::chrono::milliseconds(200)) continue;
         last_report = std::chrono::steady_clock::now();
         try {
-          progress_(done_.load(), total_.load());
+          report_();
         } catch (py::error_already_set& e) {
           raised.emplace(std::move(e));
           stop_ = true;
@@ -132,12 +132,11 @@ class Watched {
     }
     if (raised) throw *raised;
     if (failure) std::rethrow_exception(failure);
-    if (!progress_.is_none() && total_ > 0) progress_(total_.load(), total_.load());
+    if (report_) report_();
   }
 
  private:
-  py::object progress_;
-  std::atomic<long long> done_{0}, total_{0};
+  std::function<void()> report_;
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::condition_variable finished_signal_;
@@ -162,26 +161,8 @@ void interleave(std::vector<double>& xs, std::vector<double>& ys, std::vector<do
   std::vector<double>().swap(ys);
 }
 
-py::dict power_diagram(const InputArray& points, const InputArray& weights, std::optional<std::array<double, 4>> box,
-                       const std::string& precision, int threads, long long leaf_size,
-                       const std::optional<std::string>& isa, py::object progress) {
-  host::PowerDiagramOptions options;
-  if (box) {
-    options.domain = host::Box{(*box)[0], (*box)[1], (*box)[2], (*box)[3]};
-  } else {
-    options.domain = std::nullopt;
-  }
-  options.precision =
-      precision == "float" ? host::CellPrecision::single_precision : host::CellPrecision::double_precision;
-  options.threads = threads;
-  options.leaf_size = leaf_size;
-  options.isa = level_named(isa);
-
-  auto result = std::make_unique<DiagramResult>();
-  Watched watched(std::move(progress));
-  options.progress = [&watched](long long done, long long total) { watched.advance(done, total); };
-  watched.run([&] { result->diagram = host::power_diagram(values_of(points), values_of(weights), options); });
-
+// The diagram's arrays, over the result's own buffers.
+py::dict diagram_arrays(std::unique_ptr<DiagramResult> result) {
   host::PowerDiagram& d = result->diagram;
   interleave(d.xs, d.ys, result->vertices);
   interleave(d.centroid_x, d.centroid_y, result->centroids);
@@ -204,6 +185,206 @@ py::dict power_diagram(const InputArray& points, const InputArray& weights, std:
                             py::arg("assemble") = k.timings.assemble);
   return out;
 }
+
+using OptionalBox = std::optional<std::array<double, 4>>;
+
+host::PowerDiagramOptions diagram_options(const OptionalBox& box, const std::string& precision, int threads,
+                                          long long leaf_size, const std::optional<std::string>& isa) {
+  host::PowerDiagramOptions options;
+  if (box) {
+    options.domain = host::Box{(*box)[0], (*box)[1], (*box)[2], (*box)[3]};
+  } else {
+    options.domain = std::nullopt;
+  }
+  options.precision =
+      precision == "float" ? host::CellPrecision::single_precision : host::CellPrecision::double_precision;
+  options.threads = threads;
+  options.leaf_size = leaf_size;
+  options.isa = level_named(isa);
+  return options;
+}
+
+py::dict power_diagram(const InputArray& points, const InputArray& weights, const OptionalBox& box,
+                       const std::string& precision, int threads, long long leaf_size,
+                       const std::optional<std::string>& isa, py::object progress) {
+  host::PowerDiagramOptions options = diagram_options(box, precision, threads, leaf_size, isa);
+  auto result = std::make_unique<DiagramResult>();
+  // Progress counts cells, so it is reported once the cells are under way.
+  std::atomic<long long> done{0}, total{0};
+  std::function<void()> report;
+  if (!progress.is_none()) {
+    report = [&] {
+      if (total > 0) progress(done.load(), total.load());
+    };
+  }
+  Watched watched(std::move(report));
+  options.progress = [&](long long cells_done, long long cells) {
+    done = cells_done;
+    total = cells;
+    watched.check();
+  };
+  watched.run([&] { result->diagram = host::power_diagram(values_of(points), values_of(weights), options); });
+  return diagram_arrays(std::move(result));
+}
+
+#ifdef VORN_PYTHON_FIT
+// A (ny, nx) image, row 0 at the box's bottom.
+host::PixelDensity pixel_density(const InputArray& image) {
+  return {image.shape(1), image.shape(0), std::vector<double>(image.data(), image.data() + image.size())};
+}
+
+// Fitting and Lloyd share their options; each diagram's hook lets Ctrl-C stop
+// the work, and iterations are handed to `callback` (a dict each) on the
+// calling thread as they finish.
+struct FitCall {
+  host::FitOptions options;
+  std::optional<host::PixelDensity> density;
+  std::mutex mutex;
+  std::vector<py::dict> reports;  // made and read only with the GIL
+  std::vector<host::FitIteration> finished;
+
+  FitCall(const OptionalBox& box, const std::optional<InputArray>& image, double tolerance, int max_iterations,
+          const std::string& precision, int threads, long long leaf_size, const std::optional<std::string>& isa) {
+    options.diagram = diagram_options(box, precision, threads, leaf_size, isa);
+    if (image) density = pixel_density(*image);
+    options.density = density ? &*density : nullptr;
+    options.tolerance = tolerance;
+    options.max_iterations = max_iterations;
+    options.on_iteration = [this](const host::FitIteration& it) {
+      std::lock_guard lock(mutex);
+      finished.push_back(it);
+    };
+  }
+
+  // Hands the iterations finished since the last call to `callback`.
+  void report(const py::object& callback) {
+    std::vector<host::FitIteration> batch;
+    {
+      std::lock_guard lock(mutex);
+      batch.swap(finished);
+    }
+    if (callback.is_none()) return;
+    for (const host::FitIteration& it : batch) callback(iteration_dict(it));
+  }
+
+  static py::dict iteration_dict(const host::FitIteration& it) {
+    return py::dict(py::arg("iteration") = it.iteration, py::arg("max_relative_error") = it.max_relative_error,
+                    py::arg("step") = it.step, py::arg("diagrams") = it.diagrams,
+                    py::arg("solver_iterations") = it.solver_iterations, py::arg("solve_seconds") = it.solve_seconds,
+                    py::arg("seconds") = it.seconds);
+  }
+
+  void watch_diagrams(Watched& watched) {
+    options.diagram.progress = [&watched](long long, long long) { watched.check(); };
+  }
+};
+
+py::dict fit_result(host::FitResult r) {
+  py::list history;
+  for (const host::FitIteration& it : r.history) history.append(FitCall::iteration_dict(it));
+  auto masses = std::make_unique<std::vector<double>>(std::move(r.masses));
+  auto weights = std::make_unique<std::vector<double>>(std::move(r.weights));
+  const auto n = static_cast<py::ssize_t>(masses->size());
+  py::dict out;
+  out["masses"] = view(*masses, {n}, owner_of(masses.get()));
+  masses.release();
+  out["weights"] = view(*weights, {n}, owner_of(weights.get()));
+  weights.release();
+  out["converged"] = r.converged;
+  out["history"] = history;
+  auto diagram = std::make_unique<DiagramResult>();
+  diagram->diagram = std::move(r.diagram);
+  out["diagram"] = diagram_arrays(std::move(diagram));
+  return out;
+}
+
+py::dict fit_weights(const InputArray& points, const InputArray& targets, const std::optional<InputArray>& weights,
+                     const OptionalBox& box, const std::optional<InputArray>& density, double tolerance,
+                     int max_iterations, const std::string& precision, int threads, long long leaf_size,
+                     const std::optional<std::string>& isa, py::object callback) {
+  FitCall call(box, density, tolerance, max_iterations, precision, threads, leaf_size, isa);
+  Watched watched([&] { call.report(callback); });
+  call.watch_diagrams(watched);
+  host::FitResult result;
+  watched.run([&] {
+    result = host::fit_weights(values_of(points), values_of(targets),
+                               weights ? values_of(*weights) : std::span<const double>{}, call.options);
+  });
+  return fit_result(std::move(result));
+}
+
+py::dict lloyd(const InputArray& points, const std::optional<InputArray>& weights,
+               const std::optional<InputArray>& targets, int iterations, double move_tolerance,
+               const OptionalBox& box, const std::optional<InputArray>& density, double tolerance, int max_iterations,
+               const std::string& precision, int threads, long long leaf_size, const std::optional<std::string>& isa,
+               py::object callback) {
+  FitCall call(box, density, tolerance, max_iterations, precision, threads, leaf_size, isa);
+  call.options.on_iteration = nullptr;  // Lloyd reports moves, not Newton iterations
+  host::LloydOptions options;
+  options.fit = call.options;
+  options.iterations = iterations;
+  options.tolerance = move_tolerance;
+  std::mutex mutex;
+  std::vector<std::pair<int, double>> moves;
+  options.on_iteration = [&](int k, double moved, const host::FitResult&) {
+    std::lock_guard lock(mutex);
+    moves.emplace_back(k, moved);
+  };
+  Watched watched([&] {
+    std::vector<std::pair<int, double>> batch;
+    {
+      std::lock_guard lock(mutex);
+      batch.swap(moves);
+    }
+    if (callback.is_none()) return;
+    for (const auto& [k, moved] : batch) callback(k, moved);
+  });
+  options.fit.diagram.progress = [&watched](long long, long long) { watched.check(); };
+  host::LloydResult result;
+  watched.run([&] {
+    result = host::lloyd(values_of(points), weights ? values_of(*weights) : std::span<const double>{},
+                         targets ? values_of(*targets) : std::span<const double>{}, options);
+  });
+  auto positions = std::make_unique<std::vector<double>>(std::move(result.positions));
+  const auto n = static_cast<py::ssize_t>(positions->size() / 2);
+  py::dict out = fit_result(std::move(result.fitted));
+  out["points"] = view(*positions, {n, 2}, owner_of(positions.get()));
+  positions.release();
+  out["largest_move"] = py::array_t<double>(static_cast<py::ssize_t>(result.largest_move.size()),
+                                            result.largest_move.data());
+  return out;
+}
+
+// Masses and mass centroids of a bounded diagram's cells under a density.
+py::tuple density_moments(const InputArray& vertices,
+                          const py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>& cell_begin,
+                          const std::array<double, 4>& box, const InputArray& image) {
+  const host::PixelDensity density = pixel_density(image);
+  host::check_pixel_density(density);
+  const host::Box b{box[0], box[1], box[2], box[3]};
+  const auto n = static_cast<std::size_t>(cell_begin.size() - 1);
+  py::array_t<double> masses(static_cast<py::ssize_t>(n)), centroids({static_cast<py::ssize_t>(n), py::ssize_t{2}});
+  auto m = masses.mutable_unchecked<1>();
+  auto c = centroids.mutable_unchecked<2>();
+  const double* v = vertices.data();
+  const std::int64_t* begin = cell_begin.data();
+  {
+    py::gil_scoped_release unlocked;
+    std::vector<double> xs, ys;
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto from = static_cast<std::size_t>(begin[i]), to = static_cast<std::size_t>(begin[i + 1]);
+      xs.assign(to - from, 0.0);
+      ys.assign(to - from, 0.0);
+      for (std::size_t k = from; k < to; ++k) xs[k - from] = v[2 * k], ys[k - from] = v[2 * k + 1];
+      const host::Moments mo = host::polygon_moments(density, b, xs, ys);
+      m(static_cast<py::ssize_t>(i)) = mo.mass;
+      c(static_cast<py::ssize_t>(i), 0) = mo.mass > 0 ? mo.mx / mo.mass : std::nan("");
+      c(static_cast<py::ssize_t>(i), 1) = mo.mass > 0 ? mo.my / mo.mass : std::nan("");
+    }
+  }
+  return py::make_tuple(masses, centroids);
+}
+#endif
 
 py::dict bsp_tree(const InputArray& points, int dimension, const std::optional<InputArray>& weights,
                   long long leaf_size, int threads, const std::optional<std::string>& isa) {
@@ -254,6 +435,20 @@ PYBIND11_MODULE(_vorn, m) {
         py::arg("threads"), py::arg("isa"));
   m.def("image_mass", &image_mass, py::arg("image"), py::arg("axes"), py::arg("isa"));
   m.def("cpu_isa_level", [] { return std::string(host::isa_level_name(host::cpu_isa_level())); });
+#ifdef VORN_PYTHON_FIT
+  m.def("fit_weights", &fit_weights, py::arg("points"), py::arg("targets"), py::arg("weights"), py::arg("box"),
+        py::arg("density"), py::arg("tolerance"), py::arg("max_iterations"), py::arg("precision"), py::arg("threads"),
+        py::arg("leaf_size"), py::arg("isa"), py::arg("callback"));
+  m.def("lloyd", &lloyd, py::arg("points"), py::arg("weights"), py::arg("targets"), py::arg("iterations"),
+        py::arg("move_tolerance"), py::arg("box"), py::arg("density"), py::arg("tolerance"),
+        py::arg("max_iterations"), py::arg("precision"), py::arg("threads"), py::arg("leaf_size"), py::arg("isa"),
+        py::arg("callback"));
+  m.def("density_moments", &density_moments, py::arg("vertices"), py::arg("cell_begin"), py::arg("box"),
+        py::arg("image"));
+  m.attr("HAS_FIT") = true;
+#else
+  m.attr("HAS_FIT") = false;
+#endif
   m.attr("DOMAIN_EDGE") = host::domain_edge;
   m.attr("INFINITE_EDGE") = host::infinite_edge;
 }

@@ -20,7 +20,8 @@ import numpy as np
 
 from . import _vorn
 
-__all__ = ["power_diagram", "PowerDiagram", "bsp_tree", "BspTree", "image_mass", "DOMAIN_EDGE", "INFINITE_EDGE"]
+__all__ = ["power_diagram", "PowerDiagram", "fit_weights", "lloyd", "FitResult", "bsp_tree", "BspTree", "image_mass",
+           "DOMAIN_EDGE", "INFINITE_EDGE"]
 
 #: Neighbour of an edge on the domain box.
 DOMAIN_EDGE = _vorn.DOMAIN_EDGE
@@ -145,6 +146,17 @@ class PowerDiagram:
         return coo_matrix((np.concatenate([length, length]), (np.concatenate([i, j]), np.concatenate([j, i]))),
                           shape=(n, n)).tocsr()
 
+    def moments(self, density):
+        """Masses (n,) and mass centroids (n, 2) of the cells under a density.
+
+        density: (ny, nx) array of pixel values spanning the diagram's box,
+        row 0 at the box's bottom (y_min). Exact: each cell is cut along the
+        pixel lines it crosses, nothing is sampled."""
+        if self.box is None:
+            raise ValueError("moments: a diagram of the whole plane has cells of no finite mass")
+        _need_fit("PowerDiagram.moments")
+        return _vorn.density_moments(self.vertices, self.cell_begin, self.box, _density_image(density))
+
     def plot(self, ax=None, *, color_by="area", cmap="viridis", edgecolor="0.15", linewidth=0.3, seeds=None,
              **kwargs):
         """Draws the cells with matplotlib (needed) and returns the axes.
@@ -239,21 +251,206 @@ def power_diagram(points, weights=None, *, box=(0.0, 0.0, 1.0, 1.0), unbounded=F
     table = _float_table("points", points, (2,))
     n = table.shape[0]
     w = np.zeros(n) if weights is None else _float_vector("weights", weights, n)
-    if precision not in ("double", "float"):
-        raise ValueError(f"precision: expected 'double' or 'float', got {precision!r}")
-    domain = None
-    if not unbounded:
-        try:
-            domain = tuple(float(b) for b in box)
-        except (TypeError, ValueError):
-            raise ValueError(f"box: expected (xmin, ymin, xmax, ymax), got {box!r}") from None
-        if len(domain) != 4:
-            raise ValueError(f"box: expected (xmin, ymin, xmax, ymax), got {len(domain)} numbers")
+    _precision(precision)
+    domain = None if unbounded else _box(box)
     if progress is not None and not callable(progress):
         raise ValueError(f"progress: expected a callable (done, total), got {type(progress).__name__}")
     arrays = _vorn.power_diagram(table, w, domain, precision, _count("threads", threads, 1, 4096, none_means=0),
                                  _count("leaf_size", leaf_size, 1, 2**31 - 1), isa, progress)
     return PowerDiagram(arrays, domain)
+
+
+def _need_fit(what):
+    if not _vorn.HAS_FIT:
+        raise RuntimeError(f"{what} needs the fitting library, which this build of vorn lacks "
+                           "(built without Eigen: Debian libeigen3-dev)")
+
+
+def _density_image(density):
+    try:
+        image = np.ascontiguousarray(density, dtype=np.float64)
+    except (TypeError, ValueError) as e:
+        raise ValueError(f"density: expected a 2-D array of numbers ({e})") from None
+    if image.ndim != 2:
+        raise ValueError(f"density: expected a 2-D image (ny, nx), got shape {image.shape}")
+    return image
+
+
+def _box(box):
+    try:
+        domain = tuple(float(b) for b in box)
+    except (TypeError, ValueError):
+        raise ValueError(f"box: expected (xmin, ymin, xmax, ymax), got {box!r}") from None
+    if len(domain) != 4:
+        raise ValueError(f"box: expected (xmin, ymin, xmax, ymax), got {len(domain)} numbers")
+    return domain
+
+
+class FitResult:
+    """Weights fitted to prescribed cell sizes, and what they give.
+
+    weights : float64, (n,)
+    diagram : PowerDiagram under those weights
+    masses : float64, (n,); the cells' areas, or masses under the density
+    converged : bool; the tolerance was reached
+    history : list of dicts, the start (iteration 0) then every Newton
+        iteration: "iteration", "max_relative_error", "step" (the fraction
+        of the Newton step taken), "diagrams" (diagrams computed),
+        "solver_iterations", "solve_seconds", "seconds"
+    points : float64, (n, 2); the seeds' final positions (lloyd only)
+    largest_move : float64, (iterations,); per move, the farthest any seed
+        went (lloyd only)
+    """
+
+    def __init__(self, arrays, box):
+        self.weights = arrays["weights"]
+        self.masses = arrays["masses"]
+        self.converged = arrays["converged"]
+        self.history = arrays["history"]
+        self.diagram = PowerDiagram(arrays["diagram"], box)
+        if "points" in arrays:
+            self.points = arrays["points"]
+            self.largest_move = arrays["largest_move"]
+
+    def __repr__(self):
+        error = self.history[-1]["max_relative_error"] if self.history else float("nan")
+        state = "converged" if self.converged else "NOT converged"
+        return (f"<vorn.FitResult: {len(self.weights)} seeds, {state}, largest relative error {error:.3g} "
+                f"after {len(self.history) - 1} iterations>")
+
+
+def _fit_inputs(name, points, targets, weights, box, density):
+    table = _float_table("points", points, (2,))
+    n = table.shape[0]
+    domain = _box(box)
+    image = None if density is None else _density_image(density)
+    if targets is None:
+        if image is None:
+            total = (domain[2] - domain[0]) * (domain[3] - domain[1])
+        else:
+            total = float(image.sum()) * (domain[2] - domain[0]) * (domain[3] - domain[1]) / image.size
+        targets = np.full(n, total / n) if n else np.zeros(0)
+    else:
+        targets = _float_vector("targets", targets, n)
+    w = None if weights is None else _float_vector("weights", weights, n)
+    _need_fit(name)
+    return table, targets, w, domain, image
+
+
+def fit_weights(points, targets=None, *, weights=None, box=(0.0, 0.0, 1.0, 1.0), density=None, tolerance=1e-9,
+                max_iterations=100, precision="double", threads=None, leaf_size=16, isa=None, callback=None):
+    """Weights under which every cell gets its prescribed area (or mass).
+
+    The semi-discrete optimal transport of the box (under the density) to
+    the seeds: a damped Newton method on the weights, each step solved by
+    preconditioned conjugate gradients.
+
+    Parameters
+    ----------
+    points : array-like, (n, 2)
+        Seed positions, inside the box, no two at the same place.
+    targets : array-like, (n,), optional
+        Each cell's area (mass under a density); they must add up to the
+        box's area (the density's total mass). Equal shares when omitted.
+    weights : array-like, (n,), optional
+        Where to start; zero when omitted. A start that leaves cells empty
+        is pulled toward equal weights first.
+    box : (xmin, ymin, xmax, ymax)
+    density : array-like, (ny, nx), optional
+        Pixel values spanning the box, row 0 at the bottom (y_min): for an
+        image whose first row is its top, pass ``np.flipud(image)``.
+    tolerance : float
+        Stop once every cell's relative error |mass - target| / target is
+        at most this.
+    max_iterations : int
+    precision, threads, leaf_size, isa
+        As for power_diagram.
+    callback : callable(dict), optional
+        Called on this thread with each iteration's record (see
+        FitResult.history) as the iterations finish.
+
+    Returns
+    -------
+    FitResult
+        With ``converged`` False (and a RuntimeWarning) when the iterations
+        ran out first.
+
+    Raises
+    ------
+    ValueError
+        Targets that are not positive, do not add up, a seed outside the box
+        or on another, a bad density; or no start under which every cell
+        holds mass, or no step that improves the fit.
+    KeyboardInterrupt
+        Ctrl-C, within a fraction of a second of a diagram's cells.
+    """
+    table, targets, w, domain, image = _fit_inputs("fit_weights", points, targets, weights, box, density)
+    result = FitResult(_vorn.fit_weights(
+        table, targets, w, domain, image, float(tolerance), _count("max_iterations", max_iterations, 0, 10**6),
+        _precision(precision), _count("threads", threads, 1, 4096, none_means=0),
+        _count("leaf_size", leaf_size, 1, 2**31 - 1), isa, callback), domain)
+    if not result.converged:
+        import warnings
+        warnings.warn(f"fit_weights did not converge in {max_iterations} iterations: largest relative error "
+                      f"{result.history[-1]['max_relative_error']:.3g} (tolerance {tolerance:g})", RuntimeWarning,
+                      stacklevel=2)
+    return result
+
+
+def lloyd(points, *, iterations=10, move_tolerance=0.0, targets=None, fit=False, weights=None,
+          box=(0.0, 0.0, 1.0, 1.0), density=None, tolerance=1e-9, max_iterations=100, precision="double",
+          threads=None, leaf_size=16, isa=None, callback=None):
+    """Lloyd relaxation: every seed moved to its cell's (mass) centroid.
+
+    Parameters
+    ----------
+    points : array-like, (n, 2)
+    iterations : int
+        Moves at most.
+    move_tolerance : float
+        Stop once no seed moves farther than this.
+    fit : bool
+        Fit the weights to `targets` (equal shares when omitted) before the
+        first move and after every move, so the cells keep their sizes:
+        capacity-constrained, blue-noise point sets.
+    targets, tolerance, max_iterations
+        As for fit_weights (with fit=True).
+    weights : array-like, (n,), optional
+        Fixed weights (fit=False), or the first fit's start.
+    box, density, precision, threads, leaf_size, isa
+        As for fit_weights.
+    callback : callable(move, largest_move), optional
+        Called on this thread after each move.
+
+    Returns
+    -------
+    FitResult
+        With ``points``, the moved seeds, and ``largest_move`` per move.
+    """
+    if fit:
+        table, targets, w, domain, image = _fit_inputs("lloyd", points, targets, weights, box, density)
+    else:
+        if targets is not None:
+            raise ValueError("targets: give fit=True to fit the weights to them")
+        table = _float_table("points", points, (2,))
+        w = None if weights is None else _float_vector("weights", weights, table.shape[0])
+        domain = _box(box)
+        image = None if density is None else _density_image(density)
+        _need_fit("lloyd")
+    if not (move_tolerance >= 0):
+        raise ValueError(f"move_tolerance: expected a number not negative, got {move_tolerance!r}")
+    result = _vorn.lloyd(
+        table, w, targets, _count("iterations", iterations, 0, 10**6), float(move_tolerance), domain, image,
+        float(tolerance), _count("max_iterations", max_iterations, 0, 10**6), _precision(precision),
+        _count("threads", threads, 1, 4096, none_means=0), _count("leaf_size", leaf_size, 1, 2**31 - 1), isa,
+        callback)
+    return FitResult(result, domain)
+
+
+def _precision(precision):
+    if precision not in ("double", "float"):
+        raise ValueError(f"precision: expected 'double' or 'float', got {precision!r}")
+    return precision
 
 
 class BspTree:

@@ -165,13 +165,15 @@ class Threads(unittest.TestCase):
         class Enough(Exception):
             pass
 
+        raised = []
+
         def give_up(done, total):
+            raised.append(time.monotonic())
             raise Enough(f"{done} of {total}")
 
-        start = time.monotonic()
         with self.assertRaises(Enough):
             vorn.power_diagram(*seeds(2000000), threads=1, progress=give_up)
-        self.assertLess(time.monotonic() - start, 6.0)
+        self.assertLess(time.monotonic() - raised[0], 1.0, "the cells stop within a block of cells")
 
     def test_ctrl_c_raises_keyboard_interrupt_promptly(self):
         program = (
@@ -195,6 +197,71 @@ class Threads(unittest.TestCase):
                 self.assertLess(float(answer[1]) - sent, 1.0)
             finally:
                 child.kill()
+
+
+@unittest.skipUnless(vorn._vorn.HAS_FIT, "this build has no fitting library (built without Eigen)")
+class Fitting(unittest.TestCase):
+    def test_two_seeds_splitting_the_square_get_the_weight_the_bisector_fixes(self):
+        # Areas 0.3 / 0.7 put the bisector of (0.25, 0.5) and (0.75, 0.5) at
+        # x = 0.3, where (x - 0.25)^2 - w0 = (x - 0.75)^2 - w1: w1 - w0 = 0.2.
+        r = vorn.fit_weights([[0.25, 0.5], [0.75, 0.5]], [0.3, 0.7], tolerance=1e-12)
+        self.assertTrue(r.converged)
+        self.assertAlmostEqual(r.weights[1] - r.weights[0], 0.2, delta=1e-12)
+        np.testing.assert_allclose(r.diagram.areas, [0.3, 0.7], rtol=1e-12)
+
+    def test_equal_areas_are_reached_and_reported_as_they_go(self):
+        points, _ = seeds(3000, seed=6)
+        records = []
+        points[:, 0] *= 2
+        r = vorn.fit_weights(points, box=(0, 0, 2, 1), callback=records.append)
+        self.assertTrue(r.converged)
+        np.testing.assert_allclose(r.masses, 2 / 3000, rtol=1e-9)
+        self.assertEqual([h["iteration"] for h in records], list(range(len(r.history))))
+        self.assertEqual(records, r.history)
+        self.assertIn("converged", repr(r))
+
+    def test_running_out_of_iterations_warns(self):
+        points, _ = seeds(2000, seed=7)
+        with self.assertWarnsRegex(RuntimeWarning, "did not converge in 1 iterations"):
+            r = vorn.fit_weights(points, max_iterations=1)
+        self.assertFalse(r.converged)
+
+    def test_a_density_image_sets_the_masses(self):
+        points, _ = seeds(500, seed=8)
+        image = np.ones((20, 30))
+        image[:, :10] = 3.0  # the left third is three times as heavy
+        r = vorn.fit_weights(points, density=image)
+        masses, centroids = r.diagram.moments(image)
+        np.testing.assert_allclose(masses, masses.sum() / 500, rtol=1e-9)
+        self.assertAlmostEqual(masses.sum(), 5 / 3, delta=1e-12)
+        # Heavy cells are small: more seeds' cells lie in the left third.
+        self.assertGreater(np.sum(centroids[:, 0] < 1 / 3), 500 * 0.5)
+
+    def test_lloyd_moves_to_centroids_and_fits_when_asked(self):
+        points, _ = seeds(400, seed=9)
+        moves = []
+        r = vorn.lloyd(points, iterations=4, callback=lambda k, moved: moves.append(moved))
+        self.assertEqual(len(r.largest_move), 4)
+        np.testing.assert_array_equal(r.largest_move, moves)
+        self.assertLess(r.largest_move[-1], r.largest_move[0])
+        once = vorn.lloyd(points, iterations=1)
+        np.testing.assert_array_equal(once.points, vorn.power_diagram(points).centroids)
+        fitted = vorn.lloyd(points, iterations=3, fit=True)
+        np.testing.assert_allclose(fitted.masses, 1 / 400, rtol=1e-9)
+
+    def test_fitting_errors_are_value_errors(self):
+        cases = [
+            (dict(points=[[0.2, 0.5], [0.7, 0.5]], targets=[0.5, 0.6]), "the targets add up to 1.1"),
+            (dict(points=[[0.2, 0.5], [1.7, 0.5]]), "seed 1 at (1.7, 0.5) lies outside the domain box"),
+            (dict(points=[[0.2, 0.5], [0.2, 0.5]]), "seeds 0 and 1 lie at the same position"),
+            (dict(points=[[0.2, 0.5], [0.7, 0.5]], density=np.ones(3)), "density: expected a 2-D image"),
+            (dict(points=[[0.2, 0.5], [0.7, 0.5]], density=-np.ones((2, 2))), "values must be finite and not"),
+        ]
+        for arguments, message in cases:
+            with self.subTest(message):
+                with self.assertRaises(ValueError) as caught:
+                    vorn.fit_weights(**arguments)
+                self.assertIn(message, str(caught.exception))
 
 
 class Trees(unittest.TestCase):

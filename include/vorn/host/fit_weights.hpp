@@ -6,8 +6,9 @@
 // −(density integral along their shared edge) / (2 |p_i − p_j|) (the edge's
 // length under the uniform density), and each diagonal entry makes its row
 // sum to zero. Weights are defined up to a constant: every step keeps their
-// mean. Each Newton system is solved by preconditioned conjugate gradients
-// (Eigen). A step is halved until no cell's mass falls below half the
+// mean. The Newton systems are solved with Eigen: the first by a sparse
+// LDLT factorisation, the following ones by conjugate gradients
+// preconditioned with it (factorised again when that converges slowly). A step is halved until no cell's mass falls below half the
 // smallest of the targets and of the starting masses, and the error's
 // Euclidean norm falls by at least a factor 1 − step/2; a start that leaves cells empty is first pulled toward
 // zero weights (halved) until every cell has mass.
@@ -34,7 +35,7 @@ struct FitIteration {
   double max_relative_error = 0.0;  // max over cells of |mass − target| / target, after the iteration
   double step = 0.0;                // the fraction of the Newton step taken (1, 1/2, ...; 0 at the start)
   int diagrams = 0;                 // diagrams computed in this iteration (1 + the halvings)
-  int solver_iterations = 0;        // conjugate-gradient iterations of its linear solve
+  int solver_iterations = 0;        // conjugate-gradient iterations of its linear solve (0: factorised)
   double solve_seconds = 0.0;       // time of the linear solve
   double seconds = 0.0;             // time of the whole iteration
 };
