@@ -31,6 +31,17 @@ const char power_usage[] =
     "  --svg FILE.svg             write a picture of the diagram\n"
     "  --no-svg                   write no picture\n"
     "  --color-by area|weight     what the picture's colours show (default: area)\n"
+    "  --fit equal|target         fit the weights so that every cell gets an equal\n"
+    "                             share of the box (or of the density's mass), or\n"
+    "                             the area in the seed file's target column\n"
+    "  --lloyd N                  move the seeds to their cells' centroids N times\n"
+    "                             (with --fit, fitting again after every move)\n"
+    "  --density IMAGE            a density over the box for --fit and --lloyd:\n"
+    "                             .npy (ny, nx) values, row 0 at the bottom, or a\n"
+    "                             .pgm image whose dark parts weigh most; generated\n"
+    "                             seeds are then drawn from it\n"
+    "  --tolerance T              the fit's largest relative error (default 1e-9)\n"
+    "  --max-iterations N         the fit's Newton iterations at most (default 100)\n"
     "  --seeds N                  number of generated seeds (default: 20000)\n"
     "  --rng-seed S               seed of the generator (default: 1)\n"
     "  --version                  show the version and the library builds this CPU gets\n"
@@ -41,7 +52,8 @@ const char power_usage[] =
     "Each option may be given once.\n"
     "\n"
     "Exit status: 0 done, 1 the computation could not run (missing library,\n"
-    "unsupported CPU, out of memory), 2 bad command line, input or output.\n";
+    "unsupported CPU, out of memory), 2 bad command line, input or output,\n"
+    "3 the fit did not converge (the outputs hold the best weights reached).\n";
 
 namespace {
 
@@ -151,6 +163,26 @@ bool apply_option(std::string_view arg, Arguments& in, PowerOptions& o, bool& no
       throw ToolError("--color-by: expected area or weight, got '" + std::string(by) + "'");
     }
     o.colour_by_weight = by == "weight";
+  } else if (arg == "--fit") {
+    const std::string_view what = in.value(arg);
+    if (what != "equal" && what != "target") {
+      throw ToolError("--fit: expected equal or target, got '" + std::string(what) + "'");
+    }
+    o.fit = std::string(what);
+  } else if (arg == "--lloyd") {
+    o.lloyd_moves = static_cast<int>(integer_value(arg, in.value(arg), 1, 100000));
+  } else if (arg == "--density") {
+    o.density_path = std::string(in.value(arg));
+  } else if (arg == "--tolerance") {
+    const std::string_view text = in.value(arg);
+    double t = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), t);
+    if (error != std::errc{} || end != text.data() + text.size() || !(t > 0) || !(t < 1)) {
+      throw ToolError("--tolerance: expected a number between 0 and 1 (exclusive), got '" + std::string(text) + "'");
+    }
+    o.tolerance = t;
+  } else if (arg == "--max-iterations") {
+    o.max_iterations = static_cast<int>(integer_value(arg, in.value(arg), 0, 100000));
   } else if (arg == "--seeds") {
     o.seed_count = integer_value(arg, in.value(arg), 1, (1LL << 31) - 1);
     seeds_given = true;
@@ -160,6 +192,27 @@ bool apply_option(std::string_view arg, Arguments& in, PowerOptions& o, bool& no
     return false;
   }
   return true;
+}
+
+// --fit, --lloyd and their settings: boxed, double cells, settings only
+// where they apply.
+void check_fit_options(const PowerOptions& o, const std::set<std::string_view>& seen) {
+  const bool fitting = o.fit || o.lloyd_moves > 0;
+  if (fitting && o.unbounded) {
+    throw ToolError(std::string(o.fit ? "--fit" : "--lloyd") +
+                    " needs a domain box: cells of the whole plane have no finite area");
+  }
+  if (fitting && o.precision == host::CellPrecision::single_precision) {
+    throw ToolError(std::string(o.fit ? "--fit" : "--lloyd") + " computes double cells: --float would not reach "
+                    "the fit's tolerance");
+  }
+  if (o.density_path && !fitting) throw ToolError("--density applies to --fit and --lloyd; give one of them");
+  for (const char* option : {"--tolerance", "--max-iterations"}) {
+    if (seen.contains(option) && !o.fit) throw ToolError(std::string(option) + " sets up --fit; give --fit too");
+  }
+  if (o.fit == "target" && !o.input) {
+    throw ToolError("--fit target takes each seed's area from the seed file's target column: give a seed file");
+  }
 }
 
 }  // namespace
@@ -195,6 +248,7 @@ std::optional<PowerOptions> parse_power_options(int argc, char** argv) {
     throw ToolError("--rng-seed seeds the generated seed set; it cannot go with a seed file");
   }
   if (no_svg && o.svg_path) throw ToolError("--svg and --no-svg exclude each other");
+  check_fit_options(o, seen);
   if (seen.contains("--format") && !o.cells_path) {
     throw ToolError("--format sets the format of the cells that --output writes; give --output too");
   }

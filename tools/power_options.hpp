@@ -22,6 +22,11 @@ struct PowerOptions {
   bool colour_by_weight = false;          // --color-by weight (else area)
   long long seed_count = 20000;           // generated seeds
   unsigned long long rng_seed = 1;
+  std::optional<std::string> fit;         // --fit equal|target: weights fitted to the cells' sizes
+  int lloyd_moves = 0;                    // --lloyd N: seeds moved to their cells' centroids N times
+  std::optional<std::string> density_path;  // --density: the fit's and Lloyd's density image
+  double tolerance = 1e-9;                // --tolerance: the fit's largest relative error
+  int max_iterations = 100;               // --max-iterations of the fit
   bool version = false;                   // --version: print the version and builds, nothing else
 };
 

@@ -34,7 +34,7 @@ struct Field {
 
 // `other`: a column of vorn-power's own cell files (seed, area, centroid_x,
 // ...), which a seed file may keep: a cell file reads back as its seeds.
-enum class Column { x, y, weight, other };
+enum class Column { x, y, weight, target, other };
 
 bool cell_file_column(std::string_view key) {
   static constexpr std::string_view names[] = {"seed",  "area",      "centroid_x", "centroid_y",
@@ -42,7 +42,9 @@ bool cell_file_column(std::string_view key) {
   return std::find(std::begin(names), std::end(names), key) != std::end(names);
 }
 
-const char* column_name(Column c) { return c == Column::x ? "x" : c == Column::y ? "y" : "weight"; }
+const char* column_name(Column c) {
+  return c == Column::x ? "x" : c == Column::y ? "y" : c == Column::target ? "target" : "weight";
+}
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -94,21 +96,23 @@ class CsvReader {
     const bool first = std::exchange(first_, false);
     if (first && is_header(fields)) {
       columns_ = header_columns(fields, line);
+      has_target_ = std::find(columns_.begin(), columns_.end(), Column::target) != columns_.end();
       for (const Field& f : fields) header_names_.push_back(printable(f.text, 20));
       return;
     }
     check_field_count(fields, text, line);
     if (seeds.weights.size() + 1 >= seed_limit) fail(line, 1, "too many seeds: the count must stay below 2^31");
-    double x = 0.0, y = 0.0, weight = 0.0;
+    double x = 0.0, y = 0.0, weight = 0.0, target = 0.0;
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const Column c = columns_.empty() ? static_cast<Column>(i) : columns_[i];
       if (c == Column::other) continue;
       const double v = value(fields[i], line, column_name(c));
-      (c == Column::x ? x : c == Column::y ? y : weight) = v;
+      (c == Column::x ? x : c == Column::y ? y : c == Column::target ? target : weight) = v;
     }
     seeds.positions.push_back(x);
     seeds.positions.push_back(y);
     seeds.weights.push_back(weight);
+    if (has_target_) seeds.targets.push_back(target);
   }
 
  private:
@@ -158,12 +162,14 @@ class CsvReader {
       const std::optional<Column> c = key == "x" ? std::optional(Column::x)
                                       : key == "y" ? std::optional(Column::y)
                                       : key == "weight" || key == "w" ? std::optional(Column::weight)
+                                      : key == "target"               ? std::optional(Column::target)
                                       : cell_file_column(key)         ? std::optional(Column::other)
                                                                      : std::nullopt;
       if (!c) {
         fail(line, f.column,
              (name.empty() ? std::string("a column has no name") : "unknown column '" + printable(name) + "'") +
-                 ": the header may name x, y and weight (or w), and the other columns of vorn-power's cell files");
+                 ": the header may name x, y, weight (or w) and target, and the other columns of vorn-power's cell "
+                 "files");
       }
       if (*c != Column::other && std::find(columns.begin(), columns.end(), *c) != columns.end()) {
         fail(line, f.column, std::string("the header names the ") + column_name(*c) + " column twice");
@@ -208,6 +214,7 @@ class CsvReader {
   std::string_view name_;
   bool first_ = true;            // no non-blank line seen yet: a header may come
   std::vector<Column> columns_;  // from the header; empty without one
+  bool has_target_ = false;      // the header names a target column
   std::vector<std::string> header_names_;  // the header's names, as shown in messages
 };
 
@@ -247,7 +254,7 @@ SeedTable read_npy_seeds(const std::filesystem::path& path) {
   }
   const std::size_t n = static_cast<std::size_t>(shape[0]), k = static_cast<std::size_t>(shape[1]);
   if (n >= seed_limit) throw ToolError(input_name(path) + ": " + std::to_string(n) + " seeds: the count must stay below 2^31");
-  SeedTable seeds{std::vector<double>(2 * n), std::vector<double>(n, 0.0)};
+  SeedTable seeds{std::vector<double>(2 * n), std::vector<double>(n, 0.0), {}};
   static const char* const columns[] = {"x", "y", "weight"};
   for (std::size_t i = 0; i < n; ++i) {
     for (std::size_t j = 0; j < k; ++j) {

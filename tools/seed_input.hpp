@@ -11,14 +11,15 @@ namespace vorn::tools {
 struct SeedTable {
   std::vector<double> positions;  // x then y per seed
   std::vector<double> weights;    // one per seed; 0 where the input gave none
+  std::vector<double> targets;    // one per seed from a CSV header's target column, else none
 };
 
 // CSV text: one seed per line, "x,y" or "x,y,weight" (fields may be padded
 // with spaces or tabs and wrapped in double quotes), blank lines ignored, a
 // UTF-8 byte-order mark skipped. The first line may name the columns: when
 // none of its fields is a number and one starts like a word, it is a header
-// whose names (x, y, weight or w; any case, any order, quotes trimmed) say
-// which column holds what, and every line then has one field per name; the
+// whose names (x, y, weight or w, target; any case, any order, quotes
+// trimmed) say which column holds what, and every line then has one field per name; the
 // other columns of vorn-power's cell files are skipped.
 // Throws ToolError "<name>:<line>:<column>: <problem>" for the first bad
 // field, with 1-based line and column, showing at most a short, escaped

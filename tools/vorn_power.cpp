@@ -14,6 +14,7 @@
 #include <new>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,8 @@
 #include "diagram_writers.hpp"
 #include "number_text.hpp"
 #include "output_set.hpp"
+#include "density_image.hpp"
+#include "power_fit.hpp"
 #include "power_options.hpp"
 #include "seed_input.hpp"
 #include "signal_cleanup.hpp"
@@ -43,7 +46,7 @@ tools::SeedTable generated_seeds(long long count, unsigned long long rng_seed) {
   std::mt19937_64 rng(rng_seed);
   auto unit = [&rng] { return static_cast<double>(rng() >> 11) * 0x1.0p-53; };  // same bits on every platform
   tools::SeedTable seeds{std::vector<double>(2 * static_cast<std::size_t>(count)),
-                         std::vector<double>(static_cast<std::size_t>(count))};
+                         std::vector<double>(static_cast<std::size_t>(count)), {}};
   for (std::size_t i = 0; i < seeds.weights.size(); ++i) {
     seeds.positions[2 * i] = unit();
     seeds.positions[2 * i + 1] = unit();
@@ -237,7 +240,15 @@ int run(const tools::PowerOptions& o) {
   const host::IsaLevel level = tools::chosen_isa_level();
   Outputs outputs(o);
   auto start = Clock::now();
-  const tools::SeedTable seeds = o.input ? tools::read_seeds(*o.input) : generated_seeds(o.seed_count, o.rng_seed);
+  if ((o.fit || o.lloyd_moves > 0) && !tools::fitting_available()) {
+    throw std::runtime_error("this build of vorn-power cannot fit: it was built without Eigen (Debian: libeigen3-dev)");
+  }
+  const std::optional<host::PixelDensity> density =
+      o.density_path ? std::optional(tools::read_density_image(*o.density_path)) : std::nullopt;
+  tools::SeedTable seeds = o.input     ? tools::read_seeds(*o.input)
+                           : density ? tools::seeds_from_density(o.seed_count, o.rng_seed, *density,
+                                                                   o.box ? *o.box : host::Box{})
+                                     : generated_seeds(o.seed_count, o.rng_seed);
   const double read_seconds = seconds_since(start);
   if (seeds.weights.empty()) throw ToolError(tools::input_name(*o.input) + ": no seeds");
 
@@ -253,8 +264,14 @@ int run(const tools::PowerOptions& o) {
   ProgressBar bar;
   options.progress = [&bar](long long done, long long total) { bar(done, total); };
   host::PowerDiagram diagram;
+  tools::FitOutcome fitted;
   try {
-    diagram = host::power_diagram(seeds.positions, seeds.weights, options);
+    if (o.fit || o.lloyd_moves > 0) {
+      fitted = tools::fit_seeds(o, seeds, options, density);
+      diagram = std::move(fitted.diagram);
+    } else {
+      diagram = host::power_diagram(seeds.positions, seeds.weights, options);
+    }
   } catch (const std::invalid_argument& e) {
     throw ToolError((o.input ? tools::input_name(*o.input) + ": " : std::string()) + e.what());
   } catch (const std::range_error& e) {
@@ -264,7 +281,14 @@ int run(const tools::PowerOptions& o) {
   const tools::DiagramView view{seeds, diagram, options.domain, o.precision,
                                 o.colour_by_weight ? tools::PictureColour::weight : tools::PictureColour::area};
   const double write_seconds = write_outputs(outputs, view);
-  print_summary(outputs.set.uses_standard_output() ? stderr : stdout, o, view, read_seconds, write_seconds);
+  std::FILE* summary = outputs.set.uses_standard_output() ? stderr : stdout;
+  print_summary(summary, o, view, read_seconds, write_seconds);
+  if (!fitted.summary.empty()) std::fprintf(summary, "%s", fitted.summary.c_str());
+  if (!fitted.converged) {
+    std::fflush(summary);
+    std::fprintf(stderr, "vorn-power: %s\n", fitted.shortfall.c_str());
+    return 3;
+  }
   return 0;
 }
 

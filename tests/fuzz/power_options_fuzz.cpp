@@ -32,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(options->leaf_size >= 1, "leaf size at least 1");
     require(options->seed_count >= 0, "seed count not negative");
     require(!(options->box && options->unbounded), "a box or the whole plane, not both");
+    require(options->tolerance > 0 && options->tolerance < 1, "a fit tolerance in (0, 1)");
+    require(options->max_iterations >= 0 && options->lloyd_moves >= 0, "counts not negative");
+    require(!((options->fit || options->lloyd_moves > 0) && options->unbounded), "fitting needs a box");
+    require(!options->density_path || options->fit || options->lloyd_moves > 0, "a density only for fitting");
     require(!(options->cells_path && options->svg_path && *options->cells_path == "-" && *options->svg_path == "-"),
             "at most one output on the standard output");
     if (options->box) {

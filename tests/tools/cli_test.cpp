@@ -338,6 +338,78 @@ TEST(VornPower, UnknownLevelInTheEnvironmentExitsTwo) {
   EXPECT_EQ(dir.listing(), std::vector<std::string>{});
 }
 
+// ---- Fitting --------------------------------------------------------------------
+
+// The area column of a cell file, seed by seed.
+std::vector<double> areas_of(const std::string& cells) {
+  std::vector<double> areas;
+  for (const std::string& row : lines(cells)) {
+    if (row.empty() || row.starts_with("seed,")) continue;
+    std::size_t at = 0;
+    for (int field = 0; field < 4; ++field) at = row.find(',', at) + 1;
+    areas.push_back(std::stod(row.substr(at, row.find(',', at) - at)));
+  }
+  return areas;
+}
+
+TEST(VornPowerFit, EqualAndTargetAreasAreReachedAndTheWeightsWritten) {
+  test::ScratchDir dir;
+  std::string csv = "x,y,target\n";
+  for (int i = 0; i < 200; ++i) {
+    const std::string target = i < 100 ? "0.003" : "0.007";  // adds up to 1
+    csv += std::to_string((i * 37 % 101 + 0.5) / 101.0) + "," + std::to_string((i * 59 % 103 + 0.5) / 103.0) + "," +
+           target + "\n";
+  }
+  test::write_text(dir / "s.csv", csv);
+  const Outcome equal = power(dir, "s.csv --box 0,0,1,1 --fit equal --output equal.csv");
+  ASSERT_EQ(equal.status, 0) << equal.err;
+  EXPECT_TRUE(contains(equal.out, "fit          equal areas, converged after")) << equal.out;
+  EXPECT_TRUE(contains(equal.err, "fit          iteration 1: largest relative error")) << equal.err;
+  for (const double a : areas_of(test::read_text(dir / "equal.csv"))) EXPECT_NEAR(a / 0.005, 1.0, 1e-9);
+
+  const Outcome target = power(dir, "s.csv --box 0,0,1,1 --fit target --tolerance 1e-10 --output target.csv");
+  ASSERT_EQ(target.status, 0) << target.err;
+  const std::vector<double> areas = areas_of(test::read_text(dir / "target.csv"));
+  ASSERT_EQ(areas.size(), 200u);
+  for (std::size_t i = 0; i < 200; ++i) EXPECT_NEAR(areas[i] / (i < 100 ? 0.003 : 0.007), 1.0, 1e-10) << i;
+  // The cell file keeps the fitted weights: read back, its cells are the same.
+  const Outcome again = power(dir, "target.csv --box 0,0,1,1 --output again.csv");
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(test::read_text(dir / "again.csv"), test::read_text(dir / "target.csv"));
+}
+
+TEST(VornPowerFit, RunningOutOfIterationsExitsThreeWithTheBestWeightsWritten) {
+  test::ScratchDir dir;
+  const Outcome r = power(dir, "--seeds 3000 --fit equal --max-iterations 1 --no-svg --output c.csv");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(contains(r.err, "vorn-power: the fit did not converge in 1 iteration: largest relative error")) << r.err;
+  EXPECT_TRUE(contains(r.out, "NOT converged")) << r.out;
+  EXPECT_EQ(areas_of(test::read_text(dir / "c.csv")).size(), 3000u);
+}
+
+// Stippling: seeds drawn from a PGM's darkness, moved and fitted; the dark
+// half of the image ends up with almost all the seeds.
+TEST(VornPowerFit, SeedsDrawnFromADensityImageGatherWhereItIsDark) {
+  test::ScratchDir dir;
+  std::string pgm = "P5\n# left half black\n8 4\n255\n";
+  for (int row = 0; row < 4; ++row) {
+    for (int col = 0; col < 8; ++col) pgm += static_cast<char>(col < 4 ? 0 : 255);
+  }
+  test::write_text(dir / "half.pgm", pgm);
+  const Outcome r = power(dir, "--seeds 300 --box 0,0,2,1 --density half.pgm --lloyd 3 --fit equal --output c.csv "
+                               "--no-svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "lloyd        3 moves")) << r.out;
+  EXPECT_TRUE(contains(r.out, "fit          equal masses, converged")) << r.out;
+  int left = 0;
+  for (const std::string& row : lines(test::read_text(dir / "c.csv"))) {
+    if (row.empty() || row.starts_with("seed,")) continue;
+    const std::size_t x = row.find(',') + 1;
+    left += std::stod(row.substr(x, row.find(',', x) - x)) < 1.0;
+  }
+  EXPECT_EQ(left, 300);
+}
+
 // ---- Errors -------------------------------------------------------------------
 
 struct PowerError {
@@ -420,6 +492,25 @@ INSTANTIATE_TEST_SUITE_P(
                    "--format sets the format of the cells that --output writes; give --output too"},
         PowerError{"unknown_format", "0,0\n1,1\n", "s.csv --output keep.csv --format xml",
                    "--format: expected csv or json, got 'xml'"},
+        PowerError{"fit_unbounded", "0,0\n1,1\n", "s.csv --unbounded --fit equal",
+                   "--fit needs a domain box: cells of the whole plane have no finite area"},
+        PowerError{"fit_float", "0,0\n1,1\n", "s.csv --float --lloyd 2",
+                   "--lloyd computes double cells: --float would not reach the fit's tolerance"},
+        PowerError{"density_alone", "0,0\n1,1\n", "s.csv --density d.npy",
+                   "--density applies to --fit and --lloyd; give one of them"},
+        PowerError{"tolerance_alone", "0,0\n1,1\n", "s.csv --lloyd 2 --tolerance 1e-6",
+                   "--tolerance sets up --fit; give --fit too"},
+        PowerError{"fit_what", "0,0\n1,1\n", "s.csv --fit areas", "--fit: expected equal or target, got 'areas'"},
+        PowerError{"fit_target_generated", "", "--fit target", "--fit target takes each seed's area from the seed "
+                                                              "file's target column: give a seed file"},
+        PowerError{"fit_target_without_column", "0.2,0.2\n0.8,0.8\n", "s.csv --box 0,0,1,1 --fit target",
+                   "s.csv: --fit target needs a target column in the seed file's header (x,y,weight,target)"},
+        PowerError{"targets_do_not_add_up", "x,y,target\n0.2,0.2,0.5\n0.8,0.8,0.6\n",
+                   "s.csv --box 0,0,1,1 --fit target --output keep.csv",
+                   "s.csv: the targets add up to 1.1, but the domain holds 1 (its area): they must agree to within "
+                   "half the tolerance; scale them by 0.9090909090909091"},
+        PowerError{"density_not_an_image", "0.2,0.2\n0.8,0.8\n", "s.csv --box 0,0,1,1 --lloyd 1 --density s.csv",
+                   "s.csv: unknown density image type '.csv': use .npy or .pgm"},
         PowerError{"picture_is_a_device", "0,0\n1,1\n", "s.csv --output keep.csv --svg /dev/null",
                    "/dev/null: is not a regular file: outputs go to a temporary file that then replaces the target, so "
                    "a device or pipe cannot be one"}),

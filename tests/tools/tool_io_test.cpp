@@ -437,7 +437,7 @@ TEST(SignalCleanup, InterruptClearsADrawnLine) {
 TEST(CellFiles, NonFiniteNumbersStayReadable) {
   test::ScratchDir dir;
   const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
-  const SeedTable seeds{{0.5, 0.5}, {0}};
+  const SeedTable seeds{{0.5, 0.5}, {0}, {}};
   host::PowerDiagram d;
   d.cell_begin = {0, 2};
   d.xs = {inf, -inf};
