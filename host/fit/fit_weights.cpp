@@ -96,13 +96,7 @@ struct Evaluation {
 
 Evaluation evaluate(std::span<const double> positions, const std::vector<double>& weights, const FitOptions& o) {
   Evaluation e{power_diagram(positions, weights, o.diagram), {}};
-  if (o.density) {
-    const std::vector<Moments> m = cell_moments(e.diagram, *o.density, *o.diagram.domain, e.diagram.threads);
-    e.masses.resize(m.size());
-    for (std::size_t i = 0; i < m.size(); ++i) e.masses[i] = m[i].mass;
-  } else {
-    e.masses = e.diagram.areas;
-  }
+  e.masses = detail::cell_masses(e.diagram, o);
   return e;
 }
 
@@ -141,6 +135,18 @@ Evaluation start(std::span<const double> positions, std::vector<double>& weights
 }
 
 }  // namespace
+
+namespace detail {
+
+std::vector<double> cell_masses(const PowerDiagram& diagram, const FitOptions& o) {
+  if (!o.density) return diagram.areas;
+  const std::vector<Moments> m = cell_moments(diagram, *o.density, *o.diagram.domain, diagram.threads);
+  std::vector<double> masses(m.size());
+  for (std::size_t i = 0; i < m.size(); ++i) masses[i] = m[i].mass;
+  return masses;
+}
+
+}  // namespace detail
 
 FitResult fit_weights(std::span<const double> positions, std::span<const double> targets,
                       std::span<const double> initial_weights, const FitOptions& options) {

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "newton_system.hpp"
 #include "vorn/host/fit_weights.hpp"
 
 namespace vorn::host {
@@ -17,13 +18,7 @@ FitResult cells_at(std::span<const double> positions, std::span<const double> we
   r.weights.assign(weights.begin(), weights.end());
   r.weights.resize(positions.size() / 2, 0.0);
   r.diagram = power_diagram(positions, r.weights, o.diagram);
-  if (o.density) {
-    const std::vector<Moments> m = cell_moments(r.diagram, *o.density, *o.diagram.domain, r.diagram.threads);
-    r.masses.resize(m.size());
-    for (std::size_t i = 0; i < m.size(); ++i) r.masses[i] = m[i].mass;
-  } else {
-    r.masses = r.diagram.areas;
-  }
+  r.masses = detail::cell_masses(r.diagram, o);
   r.converged = true;
   return r;
 }

@@ -1,4 +1,5 @@
-// The linear system of one Newton step of the weight fit.
+// The internals of the weight fit: cell masses and the linear system of one
+// Newton step.
 #pragma once
 
 #include <Eigen/SparseCholesky>
@@ -7,10 +8,14 @@
 #include <span>
 #include <vector>
 
+#include "vorn/host/fit_weights.hpp"
 #include "vorn/host/pixel_density.hpp"
 #include "vorn/host/power_diagram.hpp"
 
 namespace vorn::host::detail {
+
+// The cells' masses: their areas, or their integrals under the fit's density.
+std::vector<double> cell_masses(const PowerDiagram& diagram, const FitOptions& o);
 
 // H with H(i, j) = ∂ mass_i / ∂ w_j: for neighbours i ≠ j,
 // −(density integral along the shared edge) / (2 |p_i − p_j|), the edge's

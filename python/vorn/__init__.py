@@ -266,14 +266,19 @@ def _need_fit(what):
                            "(built without Eigen: Debian libeigen3-dev)")
 
 
-def _density_image(density):
+def _float_array(name, values, ndim, axes):
+    """`values` as a C-contiguous float64 array with `ndim` axes (described as `axes`)."""
     try:
-        image = np.ascontiguousarray(density, dtype=np.float64)
+        array = np.ascontiguousarray(values, dtype=np.float64)
     except (TypeError, ValueError) as e:
-        raise ValueError(f"density: expected a 2-D array of numbers ({e})") from None
-    if image.ndim != 2:
-        raise ValueError(f"density: expected a 2-D image (ny, nx), got shape {image.shape}")
-    return image
+        raise ValueError(f"{name}: expected numbers ({e})") from None
+    if array.ndim != ndim:
+        raise ValueError(f"{name}: expected {axes}, got shape {array.shape}")
+    return array
+
+
+def _density_image(density):
+    return _float_array("density", density, 2, "a 2-D image (ny, nx)")
 
 
 def _box(box):
@@ -516,12 +521,7 @@ def image_mass(image, axes=None, *, isa=None):
     Summed in a fixed order, so the result is the same on every run. Raises
     ValueError for non-finite values (naming the voxel) or axes.
     """
-    try:
-        values = np.ascontiguousarray(image, dtype=np.float64)
-    except (TypeError, ValueError) as e:
-        raise ValueError(f"image: expected numbers ({e})") from None
-    if values.ndim != 3:
-        raise ValueError(f"image: expected three axes, got shape {values.shape}")
+    values = _float_array("image", image, 3, "three axes")
     matrix = np.eye(3) if axes is None else np.asarray(axes, dtype=np.float64)
     if matrix.shape != (3, 3):
         raise ValueError(f"axes: expected shape (3, 3), got {matrix.shape}")
