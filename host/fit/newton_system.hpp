@@ -2,7 +2,6 @@
 // Newton step.
 #pragma once
 
-#include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>
 #include <memory>
 #include <span>
@@ -38,6 +37,8 @@ struct NewtonStep {
 // solving and the mean taken out afterwards; rhs must sum to (nearly) zero.
 class NewtonSolver {
  public:
+  class Factor;  // the sparse LDLT factorisation, with its ordering
+
   NewtonSolver();
   ~NewtonSolver();
 
@@ -46,7 +47,6 @@ class NewtonSolver {
   NewtonStep solve(Eigen::SparseMatrix<double> h, std::span<const double> rhs, double tolerance);
 
  private:
-  using Factor = Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>>;
   std::unique_ptr<Factor> factor_;
 };
 
