@@ -1,12 +1,6 @@
 # cmake -P script: configure OUTER_SOURCE (which adds VORN_SOURCE as a
 # subdirectory) in WORK_DIR, build it and run its consumer program.
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}\n${err}")
-  endif()
-  set(last_output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/checked_run.cmake)
 
 file(REMOVE_RECURSE ${WORK_DIR})
 unset(ENV{VORN_LIB_DIR})
