@@ -109,11 +109,11 @@ INSTANTIATE_TEST_SUITE_P(
         CsvError{"header_not_first", "1,2\nx,y\n", "s.csv:2:1: expected a number (x), found 'x'"},
         CsvError{"semicolons", "1;2\n", "s.csv:1:4: expected 2 or 3 fields (x, y and an optional weight), found 1"},
         CsvError{"id_column", "id,x,y\n0,1,2\n",
-                 "s.csv:1:1: unknown column 'id': the header may name x, y and weight (or w), and the other "
-                 "columns of vorn-power's cell files"},
+                 "s.csv:1:1: unknown column 'id': the header may name x, y, weight (or w) and target, and the "
+                 "other columns of vorn-power's cell files"},
         CsvError{"unnamed_column", "x,,y\n",
-                 "s.csv:1:3: a column has no name: the header may name x, y and weight (or w), and the other "
-                 "columns of vorn-power's cell files"},
+                 "s.csv:1:3: a column has no name: the header may name x, y, weight (or w) and target, and the "
+                 "other columns of vorn-power's cell files"},
         CsvError{"header_without_y", "x,weight\n1,2\n", "s.csv:1:1: the header has no y column"},
         CsvError{"column_named_twice", "x,y,X\n", "s.csv:1:5: the header names the x column twice"},
         CsvError{"line_shorter_than_header", "x,y,weight\n1,2\n",
