@@ -15,6 +15,16 @@
 
 namespace vorn::host::detail {
 
+// The numbering of a periodic diagram's lists. Its tree holds the seeds and
+// copies of them (ghosts), in tree order; the lists hold a cell per seed
+// (a slot, numbered in the order of the first tree) and name a neighbour
+// by its seed's slot and the copy's shift.
+struct CellSlots {
+  std::vector<std::int32_t> tree_seed;  // per slot: the tree seed whose cell it holds
+  std::vector<std::int32_t> slot;       // per tree seed: the slot of the seed it is a copy of (or is)
+  std::vector<ShiftCode> shift;         // per tree seed: the copy's shift; 0 for the seed itself
+};
+
 // Everything the workers share: inputs read-only, outputs written at
 // disjoint elements (a seed's own figures, a block's own lists).
 struct CellJob {
@@ -29,17 +39,37 @@ struct CellJob {
   const CellEngineLibrary& engine;
   const PowerDiagramOptions& options;
   PowerDiagram& out;  // per-seed figures, in the caller's numbering
-  CellLists& cells;   // vertex lists in tree order, neighbours as tree seeds
+  // Vertex lists by slot. Without `slots`, slot t is tree seed t and
+  // neighbours are tree seeds; with them, as CellSlots says.
+  CellLists& cells;
+  const CellSlots* slots;
 };
+
+// The tree seed whose cell slot `slot` holds.
+inline std::size_t tree_seed_of(const CellJob& job, std::size_t slot) {
+  return job.slots ? static_cast<std::size_t>(job.slots->tree_seed[slot]) : slot;
+}
 
 // Computes every cell on `threads` workers, cells of type T (float or double).
 template <class T>
 void run_cells(const CellJob& job, int threads);
 
-// Appends the finished cell of tree seed t to `block` and fills the seed's
+// Computes the cells of `slots` (increasing) again on `threads` workers and
+// puts them in place of their lists.
+template <class T>
+void run_cells_again(const CellJob& job, const std::vector<std::int32_t>& slots, int threads);
+
+// Appends the finished cell of slot `slot` to `block` and fills the seed's
 // own figures in job.out.
 template <class T>
-void record_cell(const CellJob& job, Local2<T>& cell, std::size_t t, CellBlock& block);
+void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBlock& block);
+
+// Replaces the lists of `slots` (increasing), slot k's new list being cell k
+// of `fresh`; only the blocks that hold them are rewritten.
+void replace_cells(CellLists& cells, const std::vector<std::int32_t>& slots, const CellBlock& fresh);
+
+// Rounding level of slot i's vertices in the caller's units (see cell_repair.cpp).
+double cell_tolerance(const CellJob& job, std::size_t i, bool in_double);
 
 // Whether the engine left an edge of the start box in the cell.
 template <class T>

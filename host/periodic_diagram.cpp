@@ -1,0 +1,285 @@
+#include "periodic_diagram.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "cell_phase.hpp"
+#include "diagram_assembly.hpp"
+#include "power_input.hpp"
+#include "seed_frame.hpp"
+#include "worker_threads.hpp"
+
+namespace vorn::host {
+
+namespace {
+
+// v moved by a whole number of periods into [lo, hi). fmod is exact, so only
+// the difference v - lo and the final sum round; a sum that rounds onto hi
+// is the same point of the torus as lo.
+double wrapped(double v, double lo, double hi) {
+  if (!std::isfinite(v) || (v >= lo && v < hi)) return v;
+  const double period = hi - lo;
+  double r = std::fmod(v - lo, period);
+  if (r < 0.0) r += period;
+  const double w = lo + r;
+  return w < hi ? w : lo;
+}
+
+}  // namespace
+
+std::vector<double> periodic_positions(std::span<const double> positions, const Box& box) {
+  std::vector<double> out(positions.begin(), positions.end());
+  for (std::size_t i = 0; i + 1 < out.size(); i += 2) {
+    out[i] = wrapped(out[i], box.x_min, box.x_max);
+    out[i + 1] = wrapped(out[i + 1], box.y_min, box.y_max);
+  }
+  return out;
+}
+
+namespace detail {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The seeds on the torus, in the caller's units and in the engine's frame,
+// and the widths of the band of copies around the box.
+struct Torus {
+  Box box;
+  double period_x, period_y;              // caller's units
+  std::vector<double> positions;          // wrapped, caller's units
+  std::vector<double> weights;            // caller's units, one per seed
+  double heaviest;                        // the largest weight
+  SeedFrame frame;
+  std::vector<double> frame_positions, frame_weights;
+  double first_band;  // caller's units
+  // A band at which every cell is certified in exact arithmetic: a cell
+  // lies within half a period of its seed (its own copies bound it), and at
+  // each of its vertices the nearest copy of the heaviest seed, at most half
+  // the box's diagonal away, has a power distance no smaller than the
+  // seed's own. A sixteenth more leaves room for rounding.
+  double full_band;
+
+  std::size_t seed_count() const { return weights.size(); }
+};
+
+// The first band: a few mean spacings and the square root of the weights'
+// spread (a vertex's power distance to its seed is about the squared
+// spacing, and the spread adds to what a copy beyond the band must beat).
+Torus torus_of(std::span<const double> positions, std::span<const double> weights, const Box& box) {
+  Torus t;
+  t.box = box;
+  t.period_x = box.x_max - box.x_min;
+  t.period_y = box.y_max - box.y_min;
+  t.positions = periodic_positions(positions, box);
+  const std::size_t n = t.positions.size() / 2;
+  t.weights = weights.empty() ? std::vector<double>(n, 0.0) : std::vector<double>(weights.begin(), weights.end());
+  const auto [lightest, heaviest] = std::minmax_element(t.weights.begin(), t.weights.end());
+  t.heaviest = *heaviest;
+  t.full_band = (0.5 * std::max(t.period_x, t.period_y) + 0.5 * std::hypot(t.period_x, t.period_y)) * (1.0 + 1.0 / 16);
+  const double spacing = std::sqrt(t.period_x * t.period_y / static_cast<double>(n));
+  t.first_band = std::min(t.full_band, 4.0 * spacing + std::sqrt(*heaviest - *lightest));
+  const Box reach{box.x_min - t.full_band, box.y_min - t.full_band, box.x_max + t.full_band, box.y_max + t.full_band};
+  t.frame = seed_frame(t.positions, weights, reach);
+  t.frame_positions = positions_in(t.frame, t.positions);
+  t.frame_weights = weights_in(t.frame, weights, n);
+  return t;
+}
+
+// The seeds and their copies whose positions lie in the box widened by a
+// band, in the engine's frame: the seeds first (input index = seed index),
+// then the copies.
+struct BandSeeds {
+  std::vector<double> positions, weights;
+  std::vector<std::int32_t> seed;  // per input index: the seed it is a copy of (or is)
+  std::vector<ShiftCode> shift;    // per input index: the copy's shift
+};
+
+BandSeeds band_seeds(const Torus& t, double band) {
+  const SeedFrame& f = t.frame;
+  const double px = SeedFrame::scaled(t.period_x, f.exponent), py = SeedFrame::scaled(t.period_y, f.exponent);
+  const double b = SeedFrame::scaled(band, f.exponent);
+  const double x0 = f.x_in(t.box.x_min) - b, x1 = f.x_in(t.box.x_max) + b;
+  const double y0 = f.y_in(t.box.y_min) - b, y1 = f.y_in(t.box.y_max) + b;
+  const int kx = static_cast<int>(std::ceil(band / t.period_x)), ky = static_cast<int>(std::ceil(band / t.period_y));
+  const std::size_t n = t.seed_count();
+  BandSeeds s{t.frame_positions, t.frame_weights, std::vector<std::int32_t>(n), std::vector<ShiftCode>(n, 0)};
+  for (std::size_t i = 0; i < n; ++i) s.seed[i] = static_cast<std::int32_t>(i);
+  for (std::size_t i = 0; i < n; ++i) {
+    for (int sx = -kx; sx <= kx; ++sx) {
+      const double x = t.frame_positions[2 * i] + sx * px;
+      if (x < x0 || x > x1) continue;
+      for (int sy = -ky; sy <= ky; ++sy) {
+        const double y = t.frame_positions[2 * i + 1] + sy * py;
+        if ((sx == 0 && sy == 0) || y < y0 || y > y1) continue;
+        s.positions.push_back(x), s.positions.push_back(y), s.weights.push_back(t.frame_weights[i]);
+        s.seed.push_back(static_cast<std::int32_t>(i)), s.shift.push_back(shift_code(sx, sy));
+      }
+    }
+  }
+  return s;
+}
+
+// One band's tree over the seeds and their copies, and the numbering of the
+// cells' lists in it. Slots are fixed by the first band's tree order (seeds
+// near each other in neighbouring slots).
+struct Round {
+  BandSeeds input;
+  BspTree tree;
+  std::vector<std::int32_t> owner;
+  engine::WeightedSeeds2 seeds;
+  CellSlots slots;
+  StartSquare square;
+};
+
+// `slot_of_seed` and `seed_of_slot` are made by the first round, and read after.
+void make_round(Round& r, const Torus& t, double band, const PowerDiagramOptions& options, const PowerDiagram& out,
+                std::vector<std::int32_t>& slot_of_seed, std::vector<std::int32_t>& seed_of_slot) {
+  const std::size_t n = t.seed_count();
+  r.input = band_seeds(t, band);
+  r.tree = build_bsp_tree(BspUnit::weighted_2d, r.input.positions, r.input.weights, options.leaf_size, out.isa,
+                          out.threads);
+  // Copies of one position keep the seeds' rule: heaviest, then lowest seed index.
+  r.owner = position_owners(r.tree, r.input.seed, out.threads);
+  r.seeds = seed_set(r.tree);
+  const std::size_t size = r.tree.ids.size();
+  if (seed_of_slot.empty()) {
+    slot_of_seed.assign(n, 0);
+    for (std::size_t k = 0; k < size; ++k) {
+      if (static_cast<std::size_t>(r.tree.ids[k]) >= n) continue;
+      slot_of_seed[static_cast<std::size_t>(r.tree.ids[k])] = static_cast<std::int32_t>(seed_of_slot.size());
+      seed_of_slot.push_back(static_cast<std::int32_t>(r.tree.ids[k]));
+    }
+  }
+  r.slots.tree_seed.assign(n, 0);
+  r.slots.slot.resize(size);
+  r.slots.shift.resize(size);
+  for (std::size_t k = 0; k < size; ++k) {
+    const std::size_t input = static_cast<std::size_t>(r.tree.ids[k]);
+    const std::int32_t slot = slot_of_seed[static_cast<std::size_t>(r.input.seed[input])];
+    r.slots.slot[k] = slot;
+    r.slots.shift[k] = r.input.shift[input];
+    if (input < n) r.slots.tree_seed[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(k);
+  }
+  const double half_x = SeedFrame::scaled(0.5 * t.period_x, t.frame.exponent);
+  const double half_y = SeedFrame::scaled(0.5 * t.period_y, t.frame.exponent);
+  r.square = {0.0, 0.0, 0.0, 0.0, false, 0.0, domain_edge, half_x, half_y};
+}
+
+// Whether a cell of the seed at (x, y) with weight w is complete: empty, or
+// at every vertex v
+//   |v - p|^2 + (heaviest - w) <= d(v)^2,
+// d(v) the distance from v to the outside of `region` (the box widened by
+// the band) less the vertices' rounding. A copy beyond the band weighs at
+// most `heaviest` and lies at least d(v) from v, so its power distance at v
+// is no smaller than the seed's own: its half-plane holds every vertex, and
+// so the convex cell. (The empty cell is the start rectangle cut by some
+// seeds, which holds the complete cell.)
+bool certified(const CellView& c, double x, double y, double w, double heaviest, const Box& region, double rounding) {
+  for (std::int64_t k = 0; k < c.size; ++k) {
+    const double vx = c.xs[k], vy = c.ys[k];
+    const double d = std::min({vx - region.x_min, region.x_max - vx, vy - region.y_min, region.y_max - vy}) - rounding;
+    if (!(d > 0.0)) return false;
+    const double dx = vx - x, dy = vy - y;
+    const double power = (dx * dx + dy * dy) + (heaviest - w);
+    if (power * (1.0 + 0x1p-40) > d * d) return false;
+  }
+  return true;
+}
+
+// The slots whose cells are not certified complete in `band`, increasing.
+std::vector<std::int32_t> uncertified(const CellJob& job, const Torus& t, const std::vector<std::int32_t>& seed_of_slot,
+                                      double band, bool single, int threads) {
+  const Box region{t.box.x_min - band, t.box.y_min - band, t.box.x_max + band, t.box.y_max + band};
+  const std::size_t n = job.cells.cell_count();
+  std::vector<std::uint8_t> failed(n, 0);
+  for_each_index(job.cells.block_count(), threads, [&](std::size_t b) {
+    for (std::size_t k = b * CellLists::block_cells; k < std::min(n, (b + 1) * CellLists::block_cells); ++k) {
+      const std::size_t i = static_cast<std::size_t>(seed_of_slot[k]);
+      failed[k] = !certified(job.cells.cell(k), t.positions[2 * i], t.positions[2 * i + 1], t.weights[i], t.heaviest,
+                             region, cell_tolerance(job, k, !single));
+    }
+  });
+  std::vector<std::int32_t> slots;
+  for (std::size_t k = 0; k < n; ++k) {
+    if (failed[k]) slots.push_back(static_cast<std::int32_t>(k));
+  }
+  return slots;
+}
+
+// The cells in T, band after band; false when float cells disagree where
+// double ones would not (the caller computes them all in double).
+template <class T>
+bool compute_cells(PowerDiagram& out, const Torus& t, const PowerDiagramOptions& options) {
+  constexpr bool single = std::is_same_v<T, float>;
+  const int threads = out.threads;
+  const CellEngineLibrary& engine = cell_engine_library(out.isa);
+  CellLists cells(t.seed_count());
+  std::vector<std::int32_t> slot_of_seed, seed_of_slot, again;
+  double band = t.first_band;
+  for (bool first = true;; first = false) {
+    auto start = Clock::now();
+    Round round;
+    make_round(round, t, band, options, out, slot_of_seed, seed_of_slot);
+    out.timings.tree += seconds_since(start);
+    start = Clock::now();
+    const CellJob job{round.tree, round.seeds, round.owner, t.frame, round.square, nullptr,
+                      engine,     options,     out,         cells,   &round.slots};
+    first ? run_cells<T>(job, threads) : run_cells_again<T>(job, again, threads);
+    again = uncertified(job, t, seed_of_slot, band, single, threads);
+    out.timings.cells += seconds_since(start);
+    if (again.empty()) {
+      start = Clock::now();
+      if (!make_cells_agree(job, single, threads)) return false;
+      // Cells computed again to agree are checked like the others.
+      again = uncertified(job, t, seed_of_slot, band, single, threads);
+      if (again.empty()) {
+        out.ghost_count = static_cast<std::int64_t>(round.tree.ids.size() - t.seed_count());
+        out.band = band;
+        to_caller_order(out, cells, seed_of_slot, threads);
+        check_finite(out, threads);
+        out.timings.assemble += seconds_since(start);
+        return true;
+      }
+      out.timings.assemble += seconds_since(start);
+    }
+    if (band >= t.full_band) {
+      const std::size_t seed = static_cast<std::size_t>(seed_of_slot[static_cast<std::size_t>(again.front())]);
+      throw std::range_error("the periodic cell of seed " + std::to_string(seed) +
+                             " cannot be certified complete even among every copy that could cut it: its vertices "
+                             "are not resolved within double precision");
+    }
+    band = std::min(2.0 * band, t.full_band);
+    ++out.band_growths;
+  }
+}
+
+}  // namespace
+
+void periodic_diagram(PowerDiagram& out, std::span<const double> positions, std::span<const double> weights,
+                      const PowerDiagramOptions& options, Clock::time_point start) {
+  const Torus torus = torus_of(positions, weights, *options.domain);
+  check_frame_weights(torus.frame, weights, options);
+  out.timings.tree = seconds_since(start);
+  if (options.precision == CellPrecision::single_precision && compute_cells<float>(out, torus, options)) return;
+  if (options.precision == CellPrecision::single_precision) {
+    // Float cells that disagree even where computed again in double: the
+    // whole diagram in double is the answer.
+    const PowerDiagramTimings spent = out.timings;
+    size_outputs(out, torus.seed_count());
+    out.timings = spent;
+    out.band_growths = 0;
+  }
+  compute_cells<double>(out, torus, options);
+}
+
+}  // namespace detail
+
+}  // namespace vorn::host
