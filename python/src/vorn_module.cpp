@@ -163,7 +163,7 @@ void interleave(std::vector<double>& xs, std::vector<double>& ys, std::vector<do
 }
 
 py::dict power_diagram(const InputArray& points, const InputArray& weights, std::optional<std::array<double, 4>> box,
-                       const std::string& precision, int threads, long long leaf_size,
+                       bool periodic, const std::string& precision, int threads, long long leaf_size,
                        const std::optional<std::string>& isa, py::object progress) {
   host::PowerDiagramOptions options;
   if (box) {
@@ -171,6 +171,7 @@ py::dict power_diagram(const InputArray& points, const InputArray& weights, std:
   } else {
     options.domain = std::nullopt;
   }
+  options.periodic = periodic;
   options.precision =
       precision == "float" ? host::CellPrecision::single_precision : host::CellPrecision::double_precision;
   options.threads = threads;
@@ -194,6 +195,10 @@ py::dict power_diagram(const InputArray& points, const InputArray& weights, std:
   out["cell_begin"] = view(k.cell_begin, {n + 1}, owner);
   out["vertices"] = view(kept->vertices, {vertex_count, 2}, owner);
   out["neighbours"] = view(k.neighbours, {vertex_count}, owner);
+  out["shifts"] = periodic ? py::object(view(k.neighbour_shifts, {vertex_count, 2}, owner)) : py::none();
+  out["band"] = periodic ? py::object(py::dict(py::arg("width") = k.band, py::arg("ghosts") = k.ghost_count,
+                                               py::arg("growths") = k.band_growths))
+                         : py::none();
   out["areas"] = view(k.areas, {n}, owner);
   out["centroids"] = view(kept->centroids, {n, 2}, owner);
   out["empty"] = view(k.empty, {n}, owner).attr("view")("bool");
@@ -203,6 +208,14 @@ py::dict power_diagram(const InputArray& points, const InputArray& weights, std:
   out["timings"] = py::dict(py::arg("tree") = k.timings.tree, py::arg("cells") = k.timings.cells,
                             py::arg("assemble") = k.timings.assemble);
   return out;
+}
+
+py::array periodic_positions(const InputArray& points, const std::array<double, 4>& box) {
+  auto wrapped = std::make_unique<std::vector<double>>(
+      host::periodic_positions(values_of(points), host::Box{box[0], box[1], box[2], box[3]}));
+  const auto n = static_cast<py::ssize_t>(wrapped->size() / 2);
+  std::vector<double>* kept = wrapped.release();
+  return view(*kept, {n, 2}, owner_of(kept));
 }
 
 py::dict bsp_tree(const InputArray& points, int dimension, const std::optional<InputArray>& weights,
@@ -248,8 +261,9 @@ double image_mass(const InputArray& image, const std::array<double, 9>& axes, co
 
 PYBIND11_MODULE(_vorn, m) {
   m.doc() = "The compiled core of vorn; use the functions of the vorn package.";
-  m.def("power_diagram", &power_diagram, py::arg("points"), py::arg("weights"), py::arg("box"),
+  m.def("power_diagram", &power_diagram, py::arg("points"), py::arg("weights"), py::arg("box"), py::arg("periodic"),
         py::arg("precision"), py::arg("threads"), py::arg("leaf_size"), py::arg("isa"), py::arg("progress"));
+  m.def("periodic_positions", &periodic_positions, py::arg("points"), py::arg("box"));
   m.def("bsp_tree", &bsp_tree, py::arg("points"), py::arg("dimension"), py::arg("weights"), py::arg("leaf_size"),
         py::arg("threads"), py::arg("isa"));
   m.def("image_mass", &image_mass, py::arg("image"), py::arg("axes"), py::arg("isa"));
