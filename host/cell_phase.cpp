@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <type_traits>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -110,12 +112,23 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBloc
   const std::size_t vertices = static_cast<std::size_t>(std::max(cell.vertex_count, 0));
   for (std::size_t k = 0; k < vertices; ++k) cell.cut_ids[k] = neighbour_of(job, cell.cut_ids[k]);
   const std::size_t n = keep_corners(cell.xs, cell.ys, cell.cut_ids, vertices);
+  const std::size_t first = block.xs.size();
   for (std::size_t k = 0; k < n; ++k) {
     block.xs.push_back(job.frame.x_out(static_cast<double>(cell.xs[k])));
     block.ys.push_back(job.frame.y_out(static_cast<double>(cell.ys[k])));
   }
   append_neighbours(job, cell, slot, n, block);
   block.begin.push_back(static_cast<std::int64_t>(block.xs.size()));
+  if (job.completeness) {
+    double magnitude = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+      magnitude = std::max(magnitude, std::fabs(static_cast<double>(cell.xs[k])) + std::fabs(static_cast<double>(cell.ys[k])));
+    }
+    const double rounding = rounding_level(job.frame, SeedFrame::scaled(magnitude, -job.frame.exponent),
+                                           std::is_same_v<T, double>);
+    job.completeness->complete[slot] =
+        is_complete(*job.completeness, caller, block.xs.data() + first, block.ys.data() + first, n, rounding);
+  }
   job.out.empty[caller] = n == 0;
   job.out.unbounded[caller] = n != 0 && cell.unbounded;
   double area = 0.0, cx = std::numeric_limits<double>::quiet_NaN(), cy = cx;

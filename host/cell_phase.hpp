@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cell_arrays.hpp"
+#include "cell_completeness.hpp"
 #include "cell_lists.hpp"
 #include "seed_frame.hpp"
 #include "vorn/host/bsp_tree.hpp"
@@ -43,6 +44,8 @@ struct CellJob {
   // neighbours are tree seeds; with them, as CellSlots says.
   CellLists& cells;
   const CellSlots* slots;
+  // Periodic jobs: every recorded cell is tested for completeness.
+  const Completeness* completeness;
 };
 
 // The tree seed whose cell slot `slot` holds.
@@ -68,8 +71,9 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBloc
 // of `fresh`; only the blocks that hold them are rewritten.
 void replace_cells(CellLists& cells, const std::vector<std::int32_t>& slots, const CellBlock& fresh);
 
-// Rounding level of slot i's vertices in the caller's units (see cell_repair.cpp).
-double cell_tolerance(const CellJob& job, std::size_t i, bool in_double);
+// Rounding level in the caller's units of vertices up to `magnitude` from
+// the frame's shift (see cell_repair.cpp).
+double rounding_level(const SeedFrame& frame, double magnitude, bool in_double);
 
 // Whether the engine left an edge of the start box in the cell.
 template <class T>
@@ -84,7 +88,8 @@ bool reaches_domain(const Local2<T>& cell) {
 // the cells that disagree again, more precisely, until all agree. When two
 // cells disagree with no more precise attempt left, returns false if the
 // first run computed float cells (`single`), so that the caller computes all
-// of them in double, and throws std::range_error otherwise.
-bool make_cells_agree(const CellJob& job, bool single, int threads);
+// of them in double, and throws std::range_error otherwise. When given,
+// `recomputed` receives the slots computed again (increasing).
+bool make_cells_agree(const CellJob& job, bool single, int threads, std::vector<std::int32_t>* recomputed = nullptr);
 
 }  // namespace vorn::host::detail

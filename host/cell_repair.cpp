@@ -113,18 +113,26 @@ void replace_cells(CellLists& cells, const std::vector<std::int32_t>& slots, con
 // rounds at the scale of the polygon it cuts, stand-ins of edges at infinity
 // included) or of the frame, whichever is larger, and the rounding of the
 // shift that brings the vertices back.
+double rounding_level(const SeedFrame& frame, double magnitude, bool in_double) {
+  const double shift_rounding = 0x1p-50 * (std::fabs(frame.shift_x) + std::fabs(frame.shift_y));
+  return (in_double ? 0x1p-44 : 0x1p-20) * std::max(magnitude, frame.reach) + shift_rounding;
+}
+
+namespace {
+
 double cell_tolerance(const CellJob& job, std::size_t i, bool in_double) {
   const SeedFrame& frame = job.frame;
   const CellView c = job.cells.cell(i);
-  double magnitude = frame.reach;
+  double magnitude = 0.0;
   for (std::int64_t k = 0; k < c.size; ++k) {
     magnitude = std::max({magnitude, std::fabs(c.xs[k] - frame.shift_x), std::fabs(c.ys[k] - frame.shift_y)});
   }
-  const double shift_rounding = 0x1p-50 * (std::fabs(frame.shift_x) + std::fabs(frame.shift_y));
-  return (in_double ? 0x1p-44 : 0x1p-20) * magnitude + shift_rounding;
+  return rounding_level(frame, magnitude, in_double);
 }
 
-bool make_cells_agree(const CellJob& job, bool single, int threads) {
+}  // namespace
+
+bool make_cells_agree(const CellJob& job, bool single, int threads, std::vector<std::int32_t>* recomputed) {
   const bool plane = !job.options.domain;
   const std::size_t n = job.cells.cell_count();
   std::vector<std::uint8_t> in_double(n, single ? 0 : 1);
@@ -181,10 +189,15 @@ bool make_cells_agree(const CellJob& job, bool single, int threads) {
     for (const std::int32_t seed : found.collapsed) {
       if (!in_double[static_cast<std::size_t>(seed)]) again.push_back(seed);
     }
-    if (again.empty()) return true;
+    if (again.empty()) {
+      if (recomputed) std::sort(recomputed->begin(), recomputed->end());
+      if (recomputed) recomputed->erase(std::unique(recomputed->begin(), recomputed->end()), recomputed->end());
+      return true;
+    }
     std::sort(refresh.begin(), refresh.end());
     std::sort(again.begin(), again.end());
     again.erase(std::unique(again.begin(), again.end()), again.end());
+    if (recomputed) recomputed->insert(recomputed->end(), again.begin(), again.end());
     CellBlock fresh;
     for (const std::int32_t seed : again) {
       const std::size_t t = static_cast<std::size_t>(seed);

@@ -125,11 +125,13 @@ void to_caller_order(PowerDiagram& out, CellLists& cells, std::span<const std::i
       std::copy_n(c.ys, c.size, out.ys.data() + to);
       for (std::int64_t e = 0; e < c.size; ++e) {
         const std::int32_t id = c.neighbours[e];
-        const std::size_t at = to + static_cast<std::size_t>(e);
-        out.neighbours[at] = id < 0 ? id : caller[static_cast<std::size_t>(id)];
-        if (!c.shifts) continue;
-        out.neighbour_shifts[2 * at] = shift_x(c.shifts[e]);
-        out.neighbour_shifts[2 * at + 1] = shift_y(c.shifts[e]);
+        out.neighbours[to + static_cast<std::size_t>(e)] = id < 0 ? id : caller[static_cast<std::size_t>(id)];
+      }
+      if (!c.shifts) continue;
+      std::int32_t* shifts = out.neighbour_shifts.data() + 2 * to;
+      for (std::int64_t e = 0; e < c.size; ++e) {
+        shifts[2 * e] = shift_x(c.shifts[e]);
+        shifts[2 * e + 1] = shift_y(c.shifts[e]);
       }
     }
     cells.block(b) = CellBlock{};

@@ -32,8 +32,9 @@ double squared_length(const CellView& c, std::int64_t k) {
 
 // Whether an edge of the cell names seed j's copy `shift`.
 bool names(const CellView& c, std::int32_t j, ShiftCode shift) {
-  for (std::int64_t k = 0; k < c.size; ++k) {
-    if (c.neighbours[k] == j && c.shift(k) == shift) return true;
+  const std::int32_t* end = c.neighbours + c.size;
+  for (const std::int32_t* at = std::find(c.neighbours, end, j); at != end; at = std::find(at + 1, end, j)) {
+    if (c.shift(at - c.neighbours) == shift) return true;
   }
   return false;
 }

@@ -55,10 +55,9 @@ struct Torus {
   Box box;
   double period_x, period_y;              // caller's units
   std::vector<double> positions;          // wrapped, caller's units
-  std::vector<double> weights;            // caller's units, one per seed
+  std::span<const double> weights;        // caller's units, one per seed or none (all zero)
   double heaviest;                        // the largest weight
   SeedFrame frame;
-  std::vector<double> frame_positions, frame_weights;
   double first_band;  // caller's units
   // A band at which every cell is certified in exact arithmetic: a cell
   // lies within half a period of its seed (its own copies bound it), and at
@@ -67,7 +66,7 @@ struct Torus {
   // seed's own. A sixteenth more leaves room for rounding.
   double full_band;
 
-  std::size_t seed_count() const { return weights.size(); }
+  std::size_t seed_count() const { return positions.size() / 2; }
 };
 
 // The first band: a few mean spacings and the square root of the weights'
@@ -79,17 +78,16 @@ Torus torus_of(std::span<const double> positions, std::span<const double> weight
   t.period_x = box.x_max - box.x_min;
   t.period_y = box.y_max - box.y_min;
   t.positions = periodic_positions(positions, box);
-  const std::size_t n = t.positions.size() / 2;
-  t.weights = weights.empty() ? std::vector<double>(n, 0.0) : std::vector<double>(weights.begin(), weights.end());
-  const auto [lightest, heaviest] = std::minmax_element(t.weights.begin(), t.weights.end());
-  t.heaviest = *heaviest;
+  const std::size_t n = t.seed_count();
+  t.weights = weights;
+  const auto [lightest, heaviest] = std::minmax_element(weights.begin(), weights.end());
+  const double spread = weights.empty() ? 0.0 : *heaviest - *lightest;
+  t.heaviest = weights.empty() ? 0.0 : *heaviest;
   t.full_band = (0.5 * std::max(t.period_x, t.period_y) + 0.5 * std::hypot(t.period_x, t.period_y)) * (1.0 + 1.0 / 16);
   const double spacing = std::sqrt(t.period_x * t.period_y / static_cast<double>(n));
-  t.first_band = std::min(t.full_band, 4.0 * spacing + std::sqrt(*heaviest - *lightest));
+  t.first_band = std::min(t.full_band, 4.0 * spacing + std::sqrt(spread));
   const Box reach{box.x_min - t.full_band, box.y_min - t.full_band, box.x_max + t.full_band, box.y_max + t.full_band};
   t.frame = seed_frame(t.positions, weights, reach);
-  t.frame_positions = positions_in(t.frame, t.positions);
-  t.frame_weights = weights_in(t.frame, weights, n);
   return t;
 }
 
@@ -110,16 +108,32 @@ BandSeeds band_seeds(const Torus& t, double band) {
   const double y0 = f.y_in(t.box.y_min) - b, y1 = f.y_in(t.box.y_max) + b;
   const int kx = static_cast<int>(std::ceil(band / t.period_x)), ky = static_cast<int>(std::ceil(band / t.period_y));
   const std::size_t n = t.seed_count();
-  BandSeeds s{t.frame_positions, t.frame_weights, std::vector<std::int32_t>(n), std::vector<ShiftCode>(n, 0)};
-  for (std::size_t i = 0; i < n; ++i) s.seed[i] = static_cast<std::int32_t>(i);
+  // A seed farther than the band from every side of the box has no copy in it.
+  const double inner_x0 = x0 + 2.0 * b, inner_x1 = x1 - 2.0 * b, inner_y0 = y0 + 2.0 * b, inner_y1 = y1 - 2.0 * b;
+  std::vector<std::size_t> near_sides;
   for (std::size_t i = 0; i < n; ++i) {
+    const double x = f.x_in(t.positions[2 * i]), y = f.y_in(t.positions[2 * i + 1]);
+    if (!(x > inner_x0 && x < inner_x1 && y > inner_y0 && y < inner_y1)) near_sides.push_back(i);
+  }
+  BandSeeds s;
+  const std::size_t room = n + 3 * near_sides.size();  // most such seeds have one copy, those at corners three
+  s.positions.reserve(2 * room), s.weights.reserve(room), s.seed.reserve(room), s.shift.reserve(room);
+  s.positions.resize(2 * n), s.weights.resize(n), s.seed.resize(n), s.shift.assign(n, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    s.positions[2 * i] = f.x_in(t.positions[2 * i]);
+    s.positions[2 * i + 1] = f.y_in(t.positions[2 * i + 1]);
+    s.weights[i] = t.weights.empty() ? 0.0 : f.w_in(t.weights[i]);
+    s.seed[i] = static_cast<std::int32_t>(i);
+  }
+  for (const std::size_t i : near_sides) {
+    const double w = s.weights[i];
     for (int sx = -kx; sx <= kx; ++sx) {
-      const double x = t.frame_positions[2 * i] + sx * px;
+      const double x = s.positions[2 * i] + sx * px;
       if (x < x0 || x > x1) continue;
       for (int sy = -ky; sy <= ky; ++sy) {
-        const double y = t.frame_positions[2 * i + 1] + sy * py;
+        const double y = s.positions[2 * i + 1] + sy * py;
         if ((sx == 0 && sy == 0) || y < y0 || y > y1) continue;
-        s.positions.push_back(x), s.positions.push_back(y), s.weights.push_back(t.frame_weights[i]);
+        s.positions.push_back(x), s.positions.push_back(y), s.weights.push_back(w);
         s.seed.push_back(static_cast<std::int32_t>(i)), s.shift.push_back(shift_code(sx, sy));
       }
     }
@@ -173,43 +187,17 @@ void make_round(Round& r, const Torus& t, double band, const PowerDiagramOptions
   r.square = {0.0, 0.0, 0.0, 0.0, false, 0.0, domain_edge, half_x, half_y};
 }
 
-// Whether a cell of the seed at (x, y) with weight w is complete: empty, or
-// at every vertex v
-//   |v - p|^2 + (heaviest - w) <= d(v)^2,
-// d(v) the distance from v to the outside of `region` (the box widened by
-// the band) less the vertices' rounding. A copy beyond the band weighs at
-// most `heaviest` and lies at least d(v) from v, so its power distance at v
-// is no smaller than the seed's own: its half-plane holds every vertex, and
-// so the convex cell. (The empty cell is the start rectangle cut by some
-// seeds, which holds the complete cell.)
-bool certified(const CellView& c, double x, double y, double w, double heaviest, const Box& region, double rounding) {
-  for (std::int64_t k = 0; k < c.size; ++k) {
-    const double vx = c.xs[k], vy = c.ys[k];
-    const double d = std::min({vx - region.x_min, region.x_max - vx, vy - region.y_min, region.y_max - vy}) - rounding;
-    if (!(d > 0.0)) return false;
-    const double dx = vx - x, dy = vy - y;
-    const double power = (dx * dx + dy * dy) + (heaviest - w);
-    if (power * (1.0 + 0x1p-40) > d * d) return false;
-  }
-  return true;
-}
-
-// The slots whose cells are not certified complete in `band`, increasing.
-std::vector<std::int32_t> uncertified(const CellJob& job, const Torus& t, const std::vector<std::int32_t>& seed_of_slot,
-                                      double band, bool single, int threads) {
-  const Box region{t.box.x_min - band, t.box.y_min - band, t.box.x_max + band, t.box.y_max + band};
-  const std::size_t n = job.cells.cell_count();
-  std::vector<std::uint8_t> failed(n, 0);
-  for_each_index(job.cells.block_count(), threads, [&](std::size_t b) {
-    for (std::size_t k = b * CellLists::block_cells; k < std::min(n, (b + 1) * CellLists::block_cells); ++k) {
-      const std::size_t i = static_cast<std::size_t>(seed_of_slot[k]);
-      failed[k] = !certified(job.cells.cell(k), t.positions[2 * i], t.positions[2 * i + 1], t.weights[i], t.heaviest,
-                             region, cell_tolerance(job, k, !single));
-    }
-  });
+// The slots among `among` (increasing; empty: every slot) whose cells are
+// not marked complete, increasing.
+std::vector<std::int32_t> incomplete(const std::vector<std::uint8_t>& complete, const std::vector<std::int32_t>& among) {
   std::vector<std::int32_t> slots;
-  for (std::size_t k = 0; k < n; ++k) {
-    if (failed[k]) slots.push_back(static_cast<std::int32_t>(k));
+  if (among.empty()) {
+    for (std::size_t k = 0; k < complete.size(); ++k) {
+      if (!complete[k]) slots.push_back(static_cast<std::int32_t>(k));
+    }
+  }
+  for (const std::int32_t k : among) {
+    if (!complete[static_cast<std::size_t>(k)]) slots.push_back(k);
   }
   return slots;
 }
@@ -222,6 +210,7 @@ bool compute_cells(PowerDiagram& out, const Torus& t, const PowerDiagramOptions&
   const int threads = out.threads;
   const CellEngineLibrary& engine = cell_engine_library(out.isa);
   CellLists cells(t.seed_count());
+  std::vector<std::uint8_t> complete(t.seed_count(), 0);
   std::vector<std::int32_t> slot_of_seed, seed_of_slot, again;
   double band = t.first_band;
   for (bool first = true;; first = false) {
@@ -230,16 +219,22 @@ bool compute_cells(PowerDiagram& out, const Torus& t, const PowerDiagramOptions&
     make_round(round, t, band, options, out, slot_of_seed, seed_of_slot);
     out.timings.tree += seconds_since(start);
     start = Clock::now();
-    const CellJob job{round.tree, round.seeds, round.owner, t.frame, round.square, nullptr,
-                      engine,     options,     out,         cells,   &round.slots};
+    const Completeness completeness{
+        {t.box.x_min - band, t.box.y_min - band, t.box.x_max + band, t.box.y_max + band},
+        t.heaviest, t.positions, t.weights, complete};
+    const CellJob job{round.tree, round.seeds, round.owner, t.frame,      round.square,  nullptr,
+                      engine,     options,     out,         cells,        &round.slots,  &completeness};
     first ? run_cells<T>(job, threads) : run_cells_again<T>(job, again, threads);
-    again = uncertified(job, t, seed_of_slot, band, single, threads);
+    // Cells complete in a narrower band stay complete: the copies beyond
+    // this band lie beyond that one too.
+    again = incomplete(complete, again);
     out.timings.cells += seconds_since(start);
     if (again.empty()) {
       start = Clock::now();
-      if (!make_cells_agree(job, single, threads)) return false;
-      // Cells computed again to agree are checked like the others.
-      again = uncertified(job, t, seed_of_slot, band, single, threads);
+      std::vector<std::int32_t> recomputed;
+      if (!make_cells_agree(job, single, threads, &recomputed)) return false;
+      // Cells computed again to agree were tested again as they were recorded.
+      if (!recomputed.empty()) again = incomplete(complete, recomputed);
       if (again.empty()) {
         out.ghost_count = static_cast<std::int64_t>(round.tree.ids.size() - t.seed_count());
         out.band = band;

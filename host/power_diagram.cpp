@@ -89,7 +89,7 @@ void compute_cells(PowerDiagram& out, const BspTree& tree, const std::vector<std
 
   CellLists cells(n);
   const CellJob job{tree,    seeds, owner, frame, square, domain ? nullptr : &unbounded_square, engine,
-                    options, out,   cells, nullptr};
+                    options, out,   cells, nullptr, nullptr};
   auto start = Clock::now();
   detail::run_cells<T>(job, threads);
   out.timings.cells = seconds_since(start);

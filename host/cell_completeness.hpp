@@ -1,0 +1,47 @@
+// Whether a periodic cell computed among the copies of the seeds in a band
+// around the box is complete: no copy beyond the band can cut it.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "vorn/host/power_diagram.hpp"
+
+namespace vorn::host::detail {
+
+// What the test needs, in the caller's units, and where each slot's verdict goes.
+struct Completeness {
+  Box region;                          // the box widened by the band: every copy inside it was among the seeds
+  double heaviest;                     // the largest weight
+  std::span<const double> positions;   // the wrapped seeds, x then y
+  std::span<const double> weights;     // one per seed, or empty for all zero
+  std::vector<std::uint8_t>& complete;  // per slot, written by the worker that records the slot's cell
+};
+
+// Whether the cell (vertices xs/ys[0, n)) of seed i is complete: empty, or
+// at every vertex v
+//   |v - p_i|^2 + (heaviest - w_i) <= d(v)^2,
+// d(v) the distance from v to the outside of the region less the vertices'
+// `rounding`. A copy beyond the band weighs at most `heaviest` and lies at
+// least d(v) from v, so its power distance at v is no smaller than the
+// seed's own: its half-plane holds every vertex, and so the convex cell.
+// (The cell is the start rectangle, which holds the complete cell, cut by
+// some of the seeds; an empty one is empty for good.)
+inline bool is_complete(const Completeness& c, std::size_t i, const double* xs, const double* ys, std::size_t n,
+                        double rounding) {
+  const double x = c.positions[2 * i], y = c.positions[2 * i + 1];
+  const double spread = c.heaviest - (c.weights.empty() ? 0.0 : c.weights[i]);
+  const Box& r = c.region;
+  for (std::size_t k = 0; k < n; ++k) {
+    const double d = std::min({xs[k] - r.x_min, r.x_max - xs[k], ys[k] - r.y_min, r.y_max - ys[k]}) - rounding;
+    const double dx = xs[k] - x, dy = ys[k] - y;
+    // The factor covers the rounding of the power distance's own terms.
+    if (!(d > 0.0) || ((dx * dx + dy * dy) + spread) * (1.0 + 0x1p-40) > d * d) return false;
+  }
+  return true;
+}
+
+}  // namespace vorn::host::detail
