@@ -228,6 +228,26 @@ TEST(PeriodicDiagram, TwoSeedsOnALineShareTwoEdgesWithOppositeCopies) {
   EXPECT_EQ(facing_of(d, 1), (std::set<Facing>{{0, 0, 0}, {0, 1, 0}, {1, 0, 1}, {1, 0, -1}}));
 }
 
+// Regression guard for degenerate meeting points: on a grid four cells meet
+// at every corner, and the diagonal copies only touch there; each cell is a
+// square facing its four side neighbours (across the box's sides too).
+TEST(PeriodicDiagram, GridSeedsGiveSquaresFacingFourNeighbours) {
+  std::vector<double> grid;
+  for (int i = 0; i < 8; ++i) {
+    for (int j = 0; j < 5; ++j) grid.push_back((i + 0.5) / 8), grid.push_back(2.0 * (j + 0.5) / 5);
+  }
+  for (const auto precision : {CellPrecision::double_precision, CellPrecision::single_precision}) {
+    const PowerDiagram d = host::power_diagram(grid, {}, periodic_in(Box{0.0, 0.0, 1.0, 2.0}, precision));
+    expect_tiling(d, Box{0.0, 0.0, 1.0, 2.0}, 1e-6);
+    for (std::size_t i = 0; i < 40; ++i) {
+      EXPECT_EQ(d.vertex_count(static_cast<std::int64_t>(i)), 4);
+      EXPECT_NEAR(d.areas[i], 0.05, 1e-6);
+    }
+    // Seed 0 (column 0, row 0) faces column 7 and row 4 through the sides.
+    EXPECT_EQ(facing_of(d, 0), (std::set<Facing>{{5, 0, 0}, {35, -1, 0}, {1, 0, 0}, {4, 0, -1}}));
+  }
+}
+
 // ---- Invariances ------------------------------------------------------------
 
 // Moving every seed by one vector (and wrapping) moves every cell with it:
