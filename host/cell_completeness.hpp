@@ -15,6 +15,7 @@ namespace vorn::host::detail {
 // What the test needs, in the caller's units, and where each slot's verdict goes.
 struct Completeness {
   Box region;                          // the box widened by the band: every copy inside it was among the seeds
+  double half_period_x, half_period_y;
   double heaviest;                     // the largest weight
   std::span<const double> positions;   // the wrapped seeds, x then y
   std::span<const double> weights;     // one per seed, or empty for all zero
@@ -22,21 +23,29 @@ struct Completeness {
 };
 
 // Whether the cell (vertices xs/ys[0, n)) of seed i is complete: empty, or
-// at every vertex v
-//   |v - p_i|^2 + (heaviest - w_i) <= d(v)^2,
-// d(v) the distance from v to the outside of the region less the vertices'
-// `rounding`. A copy beyond the band weighs at most `heaviest` and lies at
-// least d(v) from v, so its power distance at v is no smaller than the
-// seed's own: its half-plane holds every vertex, and so the convex cell.
-// (The cell is the start rectangle, which holds the complete cell, cut by
-// some of the seeds; an empty one is empty for good.)
+// such that no copy beyond the band has a smaller power distance than the
+// seed's own at any vertex, so that every such copy's half-plane holds the
+// vertices and with them the convex cell. (The cell is the start rectangle,
+// which holds the complete cell, cut by some of the seeds; an empty one is
+// empty for good.) A vertex v passes either way (rounding: the vertices'
+// rounding level, taken off every distance):
+// - the rectangle of half a period each way around v lies in the region:
+//   it holds the copy of every seed nearest to v, whose power distance at v
+//   is the least of all that seed's copies (they weigh the same), and the
+//   cell already lies on the seed's side of that copy's bisector;
+// - |v - p_i|^2 + (heaviest - w_i) <= d(v)^2, d(v) the distance from v to
+//   the outside of the region: a copy beyond the band weighs at most
+//   `heaviest` and lies at least d(v) from v.
 inline bool is_complete(const Completeness& c, std::size_t i, const double* xs, const double* ys, std::size_t n,
                         double rounding) {
   const double x = c.positions[2 * i], y = c.positions[2 * i + 1];
   const double spread = c.heaviest - (c.weights.empty() ? 0.0 : c.weights[i]);
   const Box& r = c.region;
   for (std::size_t k = 0; k < n; ++k) {
-    const double d = std::min({xs[k] - r.x_min, r.x_max - xs[k], ys[k] - r.y_min, r.y_max - ys[k]}) - rounding;
+    const double left = xs[k] - r.x_min, right = r.x_max - xs[k], below = ys[k] - r.y_min, above = r.y_max - ys[k];
+    const double reach_x = c.half_period_x + rounding, reach_y = c.half_period_y + rounding;
+    if (left > reach_x && right > reach_x && below > reach_y && above > reach_y) continue;
+    const double d = std::min({left, right, below, above}) - rounding;
     const double dx = xs[k] - x, dy = ys[k] - y;
     // The factor covers the rounding of the power distance's own terms.
     if (!(d > 0.0) || ((dx * dx + dy * dy) + spread) * (1.0 + 0x1p-40) > d * d) return false;

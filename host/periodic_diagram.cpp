@@ -49,8 +49,14 @@ using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// The seeds on the torus, in the caller's units and in the engine's frame,
-// and the widths of the band of copies around the box.
+// The band of copies around the box: its widths beyond the box's sides
+// along x and along y, in the caller's units.
+struct Band {
+  double x, y;
+};
+
+// The seeds on the torus, in the caller's units, their frame, and the
+// bands of copies around the box.
 struct Torus {
   Box box;
   double period_x, period_y;              // caller's units
@@ -58,13 +64,14 @@ struct Torus {
   std::span<const double> weights;        // caller's units, one per seed or none (all zero)
   double heaviest;                        // the largest weight
   SeedFrame frame;
-  double first_band;  // caller's units
-  // A band at which every cell is certified in exact arithmetic: a cell
-  // lies within half a period of its seed (its own copies bound it), and at
-  // each of its vertices the nearest copy of the heaviest seed, at most half
-  // the box's diagonal away, has a power distance no smaller than the
-  // seed's own. A sixteenth more leaves room for rounding.
-  double full_band;
+  Band first_band;
+  // A band at which every cell is complete in exact arithmetic: a cell
+  // lies within half a period of its seed (its own copies bound it), so a
+  // band of a period holds, around each of its vertices, the rectangle of
+  // half a period each way, and with it the copy of every seed nearest to
+  // the vertex (see Completeness). A sixteenth more leaves room for
+  // rounding; copies lie at most two periods away.
+  Band full_band;
 
   std::size_t seed_count() const { return positions.size() / 2; }
 };
@@ -83,10 +90,11 @@ Torus torus_of(std::span<const double> positions, std::span<const double> weight
   const auto [lightest, heaviest] = std::minmax_element(weights.begin(), weights.end());
   const double spread = weights.empty() ? 0.0 : *heaviest - *lightest;
   t.heaviest = weights.empty() ? 0.0 : *heaviest;
-  t.full_band = (0.5 * std::max(t.period_x, t.period_y) + 0.5 * std::hypot(t.period_x, t.period_y)) * (1.0 + 1.0 / 16);
-  const double spacing = std::sqrt(t.period_x * t.period_y / static_cast<double>(n));
-  t.first_band = std::min(t.full_band, 4.0 * spacing + std::sqrt(spread));
-  const Box reach{box.x_min - t.full_band, box.y_min - t.full_band, box.x_max + t.full_band, box.y_max + t.full_band};
+  t.full_band = {t.period_x * (1.0 + 1.0 / 16), t.period_y * (1.0 + 1.0 / 16)};
+  const double first = 4.0 * std::sqrt(t.period_x * t.period_y / static_cast<double>(n)) + std::sqrt(spread);
+  t.first_band = {std::min(first, t.full_band.x), std::min(first, t.full_band.y)};
+  const Box reach{box.x_min - t.full_band.x, box.y_min - t.full_band.y, box.x_max + t.full_band.x,
+                  box.y_max + t.full_band.y};
   t.frame = seed_frame(t.positions, weights, reach);
   return t;
 }
@@ -100,16 +108,16 @@ struct BandSeeds {
   std::vector<ShiftCode> shift;    // per input index: the copy's shift
 };
 
-BandSeeds band_seeds(const Torus& t, double band) {
+BandSeeds band_seeds(const Torus& t, Band band) {
   const SeedFrame& f = t.frame;
   const double px = SeedFrame::scaled(t.period_x, f.exponent), py = SeedFrame::scaled(t.period_y, f.exponent);
-  const double b = SeedFrame::scaled(band, f.exponent);
-  const double x0 = f.x_in(t.box.x_min) - b, x1 = f.x_in(t.box.x_max) + b;
-  const double y0 = f.y_in(t.box.y_min) - b, y1 = f.y_in(t.box.y_max) + b;
-  const int kx = static_cast<int>(std::ceil(band / t.period_x)), ky = static_cast<int>(std::ceil(band / t.period_y));
+  const double bx = SeedFrame::scaled(band.x, f.exponent), by = SeedFrame::scaled(band.y, f.exponent);
+  const double x0 = f.x_in(t.box.x_min) - bx, x1 = f.x_in(t.box.x_max) + bx;
+  const double y0 = f.y_in(t.box.y_min) - by, y1 = f.y_in(t.box.y_max) + by;
+  const int kx = static_cast<int>(std::ceil(band.x / t.period_x)), ky = static_cast<int>(std::ceil(band.y / t.period_y));
   const std::size_t n = t.seed_count();
   // A seed farther than the band from every side of the box has no copy in it.
-  const double inner_x0 = x0 + 2.0 * b, inner_x1 = x1 - 2.0 * b, inner_y0 = y0 + 2.0 * b, inner_y1 = y1 - 2.0 * b;
+  const double inner_x0 = x0 + 2.0 * bx, inner_x1 = x1 - 2.0 * bx, inner_y0 = y0 + 2.0 * by, inner_y1 = y1 - 2.0 * by;
   std::vector<std::size_t> near_sides;
   for (std::size_t i = 0; i < n; ++i) {
     const double x = f.x_in(t.positions[2 * i]), y = f.y_in(t.positions[2 * i + 1]);
@@ -154,7 +162,7 @@ struct Round {
 };
 
 // `slot_of_seed` and `seed_of_slot` are made by the first round, and read after.
-void make_round(Round& r, const Torus& t, double band, const PowerDiagramOptions& options, const PowerDiagram& out,
+void make_round(Round& r, const Torus& t, Band band, const PowerDiagramOptions& options, const PowerDiagram& out,
                 std::vector<std::int32_t>& slot_of_seed, std::vector<std::int32_t>& seed_of_slot) {
   const std::size_t n = t.seed_count();
   r.input = band_seeds(t, band);
@@ -212,7 +220,7 @@ bool compute_cells(PowerDiagram& out, const Torus& t, const PowerDiagramOptions&
   CellLists cells(t.seed_count());
   std::vector<std::uint8_t> complete(t.seed_count(), 0);
   std::vector<std::int32_t> slot_of_seed, seed_of_slot, again;
-  double band = t.first_band;
+  Band band = t.first_band;
   for (bool first = true;; first = false) {
     auto start = Clock::now();
     Round round;
@@ -220,8 +228,8 @@ bool compute_cells(PowerDiagram& out, const Torus& t, const PowerDiagramOptions&
     out.timings.tree += seconds_since(start);
     start = Clock::now();
     const Completeness completeness{
-        {t.box.x_min - band, t.box.y_min - band, t.box.x_max + band, t.box.y_max + band},
-        t.heaviest, t.positions, t.weights, complete};
+        {t.box.x_min - band.x, t.box.y_min - band.y, t.box.x_max + band.x, t.box.y_max + band.y},
+        0.5 * t.period_x, 0.5 * t.period_y, t.heaviest, t.positions, t.weights, complete};
     const CellJob job{round.tree, round.seeds, round.owner, t.frame,      round.square,  nullptr,
                       engine,     options,     out,         cells,        &round.slots,  &completeness};
     first ? run_cells<T>(job, threads) : run_cells_again<T>(job, again, threads);
@@ -237,7 +245,8 @@ bool compute_cells(PowerDiagram& out, const Torus& t, const PowerDiagramOptions&
       if (!recomputed.empty()) again = incomplete(complete, recomputed);
       if (again.empty()) {
         out.ghost_count = static_cast<std::int64_t>(round.tree.ids.size() - t.seed_count());
-        out.band = band;
+        out.band_x = band.x;
+        out.band_y = band.y;
         to_caller_order(out, cells, seed_of_slot, threads);
         check_finite(out, threads);
         out.timings.assemble += seconds_since(start);
@@ -245,13 +254,13 @@ bool compute_cells(PowerDiagram& out, const Torus& t, const PowerDiagramOptions&
       }
       out.timings.assemble += seconds_since(start);
     }
-    if (band >= t.full_band) {
+    if (band.x >= t.full_band.x && band.y >= t.full_band.y) {
       const std::size_t seed = static_cast<std::size_t>(seed_of_slot[static_cast<std::size_t>(again.front())]);
       throw std::range_error("the periodic cell of seed " + std::to_string(seed) +
                              " cannot be certified complete even among every copy that could cut it: its vertices "
                              "are not resolved within double precision");
     }
-    band = std::min(2.0 * band, t.full_band);
+    band = {std::min(2.0 * band.x, t.full_band.x), std::min(2.0 * band.y, t.full_band.y)};
     ++out.band_growths;
   }
 }

@@ -223,9 +223,10 @@ void print_summary(std::FILE* out, const tools::PowerOptions& o, const tools::Di
                 counted(n - unbounded - empty, "bounded cell").c_str(), counted(unbounded, "cell").c_str());
   }
   if (v.periodic) {
-    std::fprintf(out, "band         %s wide, %s (copies of seeds near the sides), widened %s\n",
-                tools::shortest(d.band).c_str(), counted(d.ghost_count, "ghost").c_str(),
-                counted(d.band_growths, "time").c_str());
+    const std::string width = d.band_x == d.band_y ? tools::shortest(d.band_x)
+                                                   : tools::shortest(d.band_x) + " (x), " + tools::shortest(d.band_y) + " (y)";
+    std::fprintf(out, "band         %s wide, %s (copies of seeds near the sides), widened %s\n", width.c_str(),
+                counted(d.ghost_count, "ghost").c_str(), counted(d.band_growths, "time").c_str());
   }
   std::fprintf(out, "cells        %s, %s, leaf size %lld\n",
               o.precision == host::CellPrecision::single_precision ? "float" : "double",

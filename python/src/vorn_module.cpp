@@ -196,7 +196,7 @@ py::dict power_diagram(const InputArray& points, const InputArray& weights, std:
   out["vertices"] = view(kept->vertices, {vertex_count, 2}, owner);
   out["neighbours"] = view(k.neighbours, {vertex_count}, owner);
   out["shifts"] = periodic ? py::object(view(k.neighbour_shifts, {vertex_count, 2}, owner)) : py::none();
-  out["band"] = periodic ? py::object(py::dict(py::arg("width") = k.band, py::arg("ghosts") = k.ghost_count,
+  out["band"] = periodic ? py::object(py::dict(py::arg("width") = py::make_tuple(k.band_x, k.band_y), py::arg("ghosts") = k.ghost_count,
                                                py::arg("growths") = k.band_growths))
                          : py::none();
   out["areas"] = view(k.areas, {n}, owner);

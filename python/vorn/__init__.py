@@ -81,8 +81,9 @@ class PowerDiagram:
         Whether the cells tile the torus of the box (``periodic=True``).
     band : dict or None
         Periodic diagrams: the band of seed copies around the box that
-        certified every cell, ``{"width", "ghosts", "growths"}`` (its width,
-        the copies in it, and how often it was doubled).
+        certified every cell, ``{"width", "ghosts", "growths"}`` (its widths
+        beyond the box's sides along x and y, the copies in it, and how often
+        it was doubled).
     areas : float64, (n,)
         0 for an empty cell, inf for an unbounded one.
     centroids : float64, (n, 2)

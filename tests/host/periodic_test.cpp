@@ -177,6 +177,9 @@ std::vector<PeriodicCase> periodic_cases() {
       {"one_cell_covers_most_of_the_box", one_big, Box{}},
       {"clustered_at_the_corners", clustered_at_corners(64, 6), Box{}},
       {"offset_flat_box", shifted, Box{10.0, -2.0, 13.0, -1.0}},
+      // Copies of the heaviest seed along the long side are far apart: the
+      // bands along x and y grow to a period each, not to the long side.
+      {"long_thin_box", {{1.0, 0.1, 7.0, 0.4, 13.0, 0.3, 17.5, 0.05}, {0.0, 0.5, 0.02, 0.1}}, Box{0.0, 0.0, 20.0, 0.5}},
       {"coincident_seeds", {{0.3, 0.3, 0.3, 0.3, 0.7, 0.6, 0.7, 0.6}, {0.0, 0.01, 0.02, 0.02}}, Box{}},
   };
 }
@@ -322,6 +325,17 @@ TEST(PeriodicDiagram, SparseCornersGrowTheBandUntilEveryCellIsCertified) {
   expect_tiling(d, Box{}, 1e-12);
   const std::vector<double> p = host::periodic_positions(s.positions, Box{});
   for (std::size_t i = 0; i < 400; i += 7) EXPECT_NEAR(d.areas[i], oracle_cell(p, s.weights, Box{}, i).area, 1e-12);
+}
+
+TEST(PeriodicDiagram, CopiesLieAtMostTwoPeriodsAwayWhateverTheBoxShape) {
+  const Seeds s{{1.0, 0.1, 7.0, 0.4, 13.0, 0.3}, {0.0, 0.5, 0.02}};
+  const Box box{0.0, 0.0, 20.0, 0.5};
+  const PowerDiagram d = host::power_diagram(s.positions, s.weights, periodic_in(box));
+  expect_tiling(d, box, 1e-12);
+  EXPECT_LE(d.band_x, 20.0 * 1.0625);
+  EXPECT_LE(d.band_y, 0.5 * 1.0625);
+  EXPECT_LE(d.ghost_count, 3 * 24);
+  for (const std::int32_t shift : d.neighbour_shifts) EXPECT_LE(std::abs(shift), 1);
 }
 
 TEST(PeriodicDiagram, SameBitsOnAnyThreadCount) {

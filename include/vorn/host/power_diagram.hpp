@@ -125,10 +125,11 @@ struct PowerDiagram {
   int threads = 0;  // threads the call ran on
   IsaLevel isa = IsaLevel::x86_64;  // the level whose builds computed it
   // Periodic diagrams: the copies of seeds (ghosts) in the last band
-  // computed, its width in the caller's units, and how often it was doubled
-  // because a cell was not yet certified complete.
+  // computed, its widths beyond the box's sides along x and y in the
+  // caller's units, and how often it was doubled because a cell was not yet
+  // certified complete.
   std::int64_t ghost_count = 0;
-  double band = 0.0;
+  double band_x = 0.0, band_y = 0.0;
   int band_growths = 0;
 
   std::int64_t cell_count() const { return static_cast<std::int64_t>(areas.size()); }
