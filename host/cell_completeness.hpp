@@ -17,6 +17,9 @@ struct Completeness {
   Box region;                          // the box widened by the band: every copy inside it was among the seeds
   double half_period_x, half_period_y;
   double heaviest;                     // the largest weight
+  // The rounding level of float and of double vertices anywhere in the
+  // region, which the frame's reach bounds.
+  double rounding_single, rounding_double;
   std::span<const double> positions;   // the wrapped seeds, x then y
   std::span<const double> weights;     // one per seed, or empty for all zero
   std::vector<std::uint8_t>& complete;  // per slot, written by the worker that records the slot's cell

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <type_traits>
 #include <limits>
 #include <mutex>
@@ -96,9 +95,10 @@ void append_neighbours(const CellJob& job, const Local2<T>& cell, std::size_t sl
   }
   for (std::size_t k = 0; k < n; ++k) {
     const std::int32_t id = cell.cut_ids[k];
-    const bool own = id == domain_edge;
-    block.neighbours.push_back(own ? static_cast<std::int32_t>(slot) : job.slots->slot[static_cast<std::size_t>(id)]);
-    block.shifts.push_back(own ? own_copy_across(cell, k, n) : job.slots->shift[static_cast<std::size_t>(id)]);
+    const CellSlots::Copy copy = id == domain_edge ? CellSlots::Copy{static_cast<std::int32_t>(slot), own_copy_across(cell, k, n)}
+                                                   : job.slots->copy[static_cast<std::size_t>(id)];
+    block.neighbours.push_back(copy.slot);
+    block.shifts.push_back(copy.shift);
   }
 }
 
@@ -119,15 +119,9 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBloc
   }
   append_neighbours(job, cell, slot, n, block);
   block.begin.push_back(static_cast<std::int64_t>(block.xs.size()));
-  if (job.completeness) {
-    double magnitude = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-      magnitude = std::max(magnitude, std::fabs(static_cast<double>(cell.xs[k])) + std::fabs(static_cast<double>(cell.ys[k])));
-    }
-    const double rounding = rounding_level(job.frame, SeedFrame::scaled(magnitude, -job.frame.exponent),
-                                           std::is_same_v<T, double>);
-    job.completeness->complete[slot] =
-        is_complete(*job.completeness, caller, block.xs.data() + first, block.ys.data() + first, n, rounding);
+  if (const Completeness* c = job.completeness) {
+    const double rounding = std::is_same_v<T, double> ? c->rounding_double : c->rounding_single;
+    c->complete[slot] = is_complete(*c, caller, block.xs.data() + first, block.ys.data() + first, n, rounding);
   }
   job.out.empty[caller] = n == 0;
   job.out.unbounded[caller] = n != 0 && cell.unbounded;

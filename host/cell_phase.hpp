@@ -21,9 +21,14 @@ namespace vorn::host::detail {
 // (a slot, numbered in the order of the first tree) and name a neighbour
 // by its seed's slot and the copy's shift.
 struct CellSlots {
+  // A tree seed as the lists name it: the slot of the seed it is a copy of
+  // (or is), and the copy's shift (0 for the seed itself).
+  struct Copy {
+    std::int32_t slot;
+    ShiftCode shift;
+  };
   std::vector<std::int32_t> tree_seed;  // per slot: the tree seed whose cell it holds
-  std::vector<std::int32_t> slot;       // per tree seed: the slot of the seed it is a copy of (or is)
-  std::vector<ShiftCode> shift;         // per tree seed: the copy's shift; 0 for the seed itself
+  std::vector<Copy> copy;               // per tree seed
 };
 
 // Everything the workers share: inputs read-only, outputs written at

@@ -128,10 +128,10 @@ void to_caller_order(PowerDiagram& out, CellLists& cells, std::span<const std::i
         out.neighbours[to + static_cast<std::size_t>(e)] = id < 0 ? id : caller[static_cast<std::size_t>(id)];
       }
       if (!c.shifts) continue;
-      std::int32_t* shifts = out.neighbour_shifts.data() + 2 * to;
+      std::int8_t* shifts = out.neighbour_shifts.data() + 2 * to;
       for (std::int64_t e = 0; e < c.size; ++e) {
-        shifts[2 * e] = shift_x(c.shifts[e]);
-        shifts[2 * e + 1] = shift_y(c.shifts[e]);
+        shifts[2 * e] = static_cast<std::int8_t>(shift_x(c.shifts[e]));
+        shifts[2 * e + 1] = static_cast<std::int8_t>(shift_y(c.shifts[e]));
       }
     }
     cells.block(b) = CellBlock{};

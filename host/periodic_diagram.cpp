@@ -181,13 +181,11 @@ void make_round(Round& r, const Torus& t, Band band, const PowerDiagramOptions& 
     }
   }
   r.slots.tree_seed.assign(n, 0);
-  r.slots.slot.resize(size);
-  r.slots.shift.resize(size);
+  r.slots.copy.resize(size);
   for (std::size_t k = 0; k < size; ++k) {
     const std::size_t input = static_cast<std::size_t>(r.tree.ids[k]);
     const std::int32_t slot = slot_of_seed[static_cast<std::size_t>(r.input.seed[input])];
-    r.slots.slot[k] = slot;
-    r.slots.shift[k] = r.input.shift[input];
+    r.slots.copy[k] = {slot, r.input.shift[input]};
     if (input < n) r.slots.tree_seed[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(k);
   }
   const double half_x = SeedFrame::scaled(0.5 * t.period_x, t.frame.exponent);
@@ -229,7 +227,8 @@ bool compute_cells(PowerDiagram& out, const Torus& t, const PowerDiagramOptions&
     start = Clock::now();
     const Completeness completeness{
         {t.box.x_min - band.x, t.box.y_min - band.y, t.box.x_max + band.x, t.box.y_max + band.y},
-        0.5 * t.period_x, 0.5 * t.period_y, t.heaviest, t.positions, t.weights, complete};
+        0.5 * t.period_x, 0.5 * t.period_y, t.heaviest, rounding_level(t.frame, 0.0, false),
+        rounding_level(t.frame, 0.0, true), t.positions, t.weights, complete};
     const CellJob job{round.tree, round.seeds, round.owner, t.frame,      round.square,  nullptr,
                       engine,     options,     out,         cells,        &round.slots,  &completeness};
     first ? run_cells<T>(job, threads) : run_cells_again<T>(job, again, threads);

@@ -71,12 +71,13 @@ class PowerDiagram:
         The neighbour across each edge: edge k runs from vertex k to the next
         vertex of its cell (wrapping); a seed index, DOMAIN_EDGE (-1) for the
         domain box or INFINITE_EDGE (-2) for an edge at infinity.
-    shifts : int32, (V, 2), or None
+    shifts : int8, (V, 2), or None
         Periodic diagrams only (None otherwise): the copy of the neighbour
         that each edge faces, ``(sx, sy)`` for the copy at
         ``points[j] + (sx * Lx, sy * Ly)``, with L the box's sides and
-        points[j] the wrapped position. If cell i faces seed j's copy s,
-        cell j faces seed i's copy -s; a seed may face copies of itself.
+        points[j] the wrapped position; each is -1, 0 or 1. If cell i faces
+        seed j's copy s, cell j faces seed i's copy -s; a seed may face copies
+        of itself.
     periodic : bool
         Whether the cells tile the torus of the box (``periodic=True``).
     band : dict or None

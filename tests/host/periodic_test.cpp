@@ -133,8 +133,8 @@ void expect_tiling(const PowerDiagram& d, const Box& box, double tolerance) {
       ASSERT_GE(j, 0) << "cell " << i << " has an edge on no seed";
       const Facing back{static_cast<int>(i), -d.neighbour_shifts[2 * k], -d.neighbour_shifts[2 * k + 1]};
       EXPECT_TRUE(facing_of(d, static_cast<std::size_t>(j)).contains(back))
-          << "cell " << i << " faces seed " << j << " (" << d.neighbour_shifts[2 * k] << ", "
-          << d.neighbour_shifts[2 * k + 1] << "), which does not face it back";
+          << "cell " << i << " faces seed " << j << " (" << +d.neighbour_shifts[2 * k] << ", "
+          << +d.neighbour_shifts[2 * k + 1] << "), which does not face it back";
     }
   }
 }
@@ -335,7 +335,7 @@ TEST(PeriodicDiagram, CopiesLieAtMostTwoPeriodsAwayWhateverTheBoxShape) {
   EXPECT_LE(d.band_x, 20.0 * 1.0625);
   EXPECT_LE(d.band_y, 0.5 * 1.0625);
   EXPECT_LE(d.ghost_count, 3 * 24);
-  for (const std::int32_t shift : d.neighbour_shifts) EXPECT_LE(std::abs(shift), 1);
+  for (const std::int8_t shift : d.neighbour_shifts) EXPECT_LE(std::abs(shift), 1);
 }
 
 TEST(PeriodicDiagram, SameBitsOnAnyThreadCount) {

@@ -97,7 +97,7 @@ class Periodic(unittest.TestCase):
                 d = vorn.power_diagram(points, weights, box=(0, 0, 2, 1), periodic=True, precision=precision)
                 self.assertAlmostEqual(d.areas.sum(), 2.0, delta=1e-12 if precision == "double" else 1e-4)
                 self.assertEqual(d.shifts.shape, (len(d.vertices), 2))
-                self.assertEqual(d.shifts.dtype, np.int32)
+                self.assertEqual(d.shifts.dtype, np.int8)
                 self.assertEqual(d.band["growths"], 0)
                 owner = np.repeat(np.arange(len(d)), np.diff(d.cell_begin))
                 faced = set(zip(owner, d.neighbours, d.shifts[:, 0], d.shifts[:, 1]))

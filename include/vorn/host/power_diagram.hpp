@@ -97,7 +97,9 @@ struct PowerDiagramTimings {
 // edges, which meet at corners).
 //
 // A periodic diagram's edges name seeds only (no domain or infinite edge),
-// and neighbour_shifts holds two integers per edge, (sx, sy): edge k lies
+// and neighbour_shifts holds two small integers per edge, (sx, sy), each
+// -1, 0 or 1 (a cell and its neighbours' cells lie within half a period of
+// their seeds, so the copy faced is at most one period away): edge k lies
 // on the bisector with the copy of seed neighbours[k] at
 // p + (sx Lx, sy Ly), p its wrapped position. The relation is mutual with
 // opposite shifts: if cell i faces j's copy (sx, sy), cell j faces i's copy
@@ -116,7 +118,7 @@ struct PowerDiagram {
   std::vector<double> xs;
   std::vector<double> ys;
   std::vector<std::int32_t> neighbours;
-  std::vector<std::int32_t> neighbour_shifts;   // periodic diagrams: 2 per edge (sx, sy); else empty
+  std::vector<std::int8_t> neighbour_shifts;    // periodic diagrams: 2 per edge (sx, sy); else empty
   std::vector<double> areas;                    // n
   std::vector<double> centroid_x, centroid_y;  // n
   std::vector<std::uint8_t> empty;              // n; 1 for an empty cell
