@@ -17,7 +17,10 @@ namespace {
 std::int32_t neighbour_of(const CellJob& job, std::int32_t cut_id) {
   if (cut_id == infinite_cut_id) return infinite_edge;
   if (cut_id < 0) return domain_edge;
-  return job.owner[static_cast<std::size_t>(cut_id)];
+  // A periodic job keeps the owner next to the slot and shift, which are
+  // looked up next: one cache line for both.
+  const std::size_t t = static_cast<std::size_t>(cut_id);
+  return job.slots ? job.slots->copy[t].owner : job.owner[t];
 }
 
 // Area and centroid of a counter-clockwise polygon, by the shoelace formula
@@ -95,8 +98,9 @@ void append_neighbours(const CellJob& job, const Local2<T>& cell, std::size_t sl
   }
   for (std::size_t k = 0; k < n; ++k) {
     const std::int32_t id = cell.cut_ids[k];
-    const CellSlots::Copy copy = id == domain_edge ? CellSlots::Copy{static_cast<std::int32_t>(slot), own_copy_across(cell, k, n)}
-                                                   : job.slots->copy[static_cast<std::size_t>(id)];
+    const CellSlots::Copy copy = id == domain_edge
+                                     ? CellSlots::Copy{0, static_cast<std::int32_t>(slot), own_copy_across(cell, k, n)}
+                                     : job.slots->copy[static_cast<std::size_t>(id)];
     block.neighbours.push_back(copy.slot);
     block.shifts.push_back(copy.shift);
   }
@@ -112,7 +116,6 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBloc
   const std::size_t vertices = static_cast<std::size_t>(std::max(cell.vertex_count, 0));
   for (std::size_t k = 0; k < vertices; ++k) cell.cut_ids[k] = neighbour_of(job, cell.cut_ids[k]);
   const std::size_t n = keep_corners(cell.xs, cell.ys, cell.cut_ids, vertices);
-  const std::size_t first = block.xs.size();
   for (std::size_t k = 0; k < n; ++k) {
     block.xs.push_back(job.frame.x_out(static_cast<double>(cell.xs[k])));
     block.ys.push_back(job.frame.y_out(static_cast<double>(cell.ys[k])));
@@ -120,8 +123,10 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBloc
   append_neighbours(job, cell, slot, n, block);
   block.begin.push_back(static_cast<std::int64_t>(block.xs.size()));
   if (const Completeness* c = job.completeness) {
+    const std::size_t t = tree_seed_of(job, slot);
     const double rounding = std::is_same_v<T, double> ? c->rounding_double : c->rounding_single;
-    c->complete[slot] = is_complete(*c, caller, block.xs.data() + first, block.ys.data() + first, n, rounding);
+    c->complete[slot] = is_complete(*c, job.tree.positions[2 * t], job.tree.positions[2 * t + 1], job.tree.weights[t],
+                                    cell.xs, cell.ys, n, rounding);
   }
   job.out.empty[caller] = n == 0;
   job.out.unbounded[caller] = n != 0 && cell.unbounded;

@@ -22,8 +22,10 @@ namespace vorn::host::detail {
 // by its seed's slot and the copy's shift.
 struct CellSlots {
   // A tree seed as the lists name it: the slot of the seed it is a copy of
-  // (or is), and the copy's shift (0 for the seed itself).
+  // (or is), and the copy's shift (0 for the seed itself); and the tree
+  // seed that owns its position (CellJob::owner).
   struct Copy {
+    std::int32_t owner;
     std::int32_t slot;
     ShiftCode shift;
   };

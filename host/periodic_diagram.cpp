@@ -60,7 +60,7 @@ struct Band {
 struct Torus {
   Box box;
   double period_x, period_y;              // caller's units
-  std::vector<double> positions;          // wrapped, caller's units
+  std::span<const double> positions;      // caller's units, to be wrapped
   std::span<const double> weights;        // caller's units, one per seed or none (all zero)
   double heaviest;                        // the largest weight
   SeedFrame frame;
@@ -84,7 +84,7 @@ Torus torus_of(std::span<const double> positions, std::span<const double> weight
   t.box = box;
   t.period_x = box.x_max - box.x_min;
   t.period_y = box.y_max - box.y_min;
-  t.positions = periodic_positions(positions, box);
+  t.positions = positions;
   const std::size_t n = t.seed_count();
   t.weights = weights;
   const auto [lightest, heaviest] = std::minmax_element(weights.begin(), weights.end());
@@ -95,7 +95,8 @@ Torus torus_of(std::span<const double> positions, std::span<const double> weight
   t.first_band = {std::min(first, t.full_band.x), std::min(first, t.full_band.y)};
   const Box reach{box.x_min - t.full_band.x, box.y_min - t.full_band.y, box.x_max + t.full_band.x,
                   box.y_max + t.full_band.y};
-  t.frame = seed_frame(t.positions, weights, reach);
+  // The wrapped seeds lie in the box, within `reach`: they add nothing to the frame.
+  t.frame = seed_frame({}, weights, reach);
   return t;
 }
 
@@ -116,32 +117,30 @@ BandSeeds band_seeds(const Torus& t, Band band) {
   const double y0 = f.y_in(t.box.y_min) - by, y1 = f.y_in(t.box.y_max) + by;
   const int kx = static_cast<int>(std::ceil(band.x / t.period_x)), ky = static_cast<int>(std::ceil(band.y / t.period_y));
   const std::size_t n = t.seed_count();
-  // A seed farther than the band from every side of the box has no copy in it.
-  const double inner_x0 = x0 + 2.0 * bx, inner_x1 = x1 - 2.0 * bx, inner_y0 = y0 + 2.0 * by, inner_y1 = y1 - 2.0 * by;
-  std::vector<std::size_t> near_sides;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double x = f.x_in(t.positions[2 * i]), y = f.y_in(t.positions[2 * i + 1]);
-    if (!(x > inner_x0 && x < inner_x1 && y > inner_y0 && y < inner_y1)) near_sides.push_back(i);
-  }
   BandSeeds s;
-  const std::size_t room = n + 3 * near_sides.size();  // most such seeds have one copy, those at corners three
+  // About as many copies as the band's area holds seeds, and a margin.
+  const double widened = (t.period_x + 2.0 * band.x) * (t.period_y + 2.0 * band.y) / (t.period_x * t.period_y);
+  const std::size_t room = n + static_cast<std::size_t>(static_cast<double>(n) * (widened - 1.0) * 1.0625) + 64;
   s.positions.reserve(2 * room), s.weights.reserve(room), s.seed.reserve(room), s.shift.reserve(room);
   s.positions.resize(2 * n), s.weights.resize(n), s.seed.resize(n), s.shift.assign(n, 0);
   for (std::size_t i = 0; i < n; ++i) {
-    s.positions[2 * i] = f.x_in(t.positions[2 * i]);
-    s.positions[2 * i + 1] = f.y_in(t.positions[2 * i + 1]);
+    s.positions[2 * i] = f.x_in(wrapped(t.positions[2 * i], t.box.x_min, t.box.x_max));
+    s.positions[2 * i + 1] = f.y_in(wrapped(t.positions[2 * i + 1], t.box.y_min, t.box.y_max));
     s.weights[i] = t.weights.empty() ? 0.0 : f.w_in(t.weights[i]);
     s.seed[i] = static_cast<std::int32_t>(i);
   }
-  for (const std::size_t i : near_sides) {
-    const double w = s.weights[i];
+  // A seed farther than the band from every side of the box has no copy in it.
+  const double inner_x0 = x0 + 2.0 * bx, inner_x1 = x1 - 2.0 * bx, inner_y0 = y0 + 2.0 * by, inner_y1 = y1 - 2.0 * by;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = s.positions[2 * i], y = s.positions[2 * i + 1], w = s.weights[i];
+    if (x > inner_x0 && x < inner_x1 && y > inner_y0 && y < inner_y1) continue;
     for (int sx = -kx; sx <= kx; ++sx) {
-      const double x = s.positions[2 * i] + sx * px;
-      if (x < x0 || x > x1) continue;
+      const double copy_x = x + sx * px;
+      if (copy_x < x0 || copy_x > x1) continue;
       for (int sy = -ky; sy <= ky; ++sy) {
-        const double y = s.positions[2 * i + 1] + sy * py;
-        if ((sx == 0 && sy == 0) || y < y0 || y > y1) continue;
-        s.positions.push_back(x), s.positions.push_back(y), s.weights.push_back(w);
+        const double copy_y = y + sy * py;
+        if ((sx == 0 && sy == 0) || copy_y < y0 || copy_y > y1) continue;
+        s.positions.push_back(copy_x), s.positions.push_back(copy_y), s.weights.push_back(w);
         s.seed.push_back(static_cast<std::int32_t>(i)), s.shift.push_back(shift_code(sx, sy));
       }
     }
@@ -185,12 +184,27 @@ void make_round(Round& r, const Torus& t, Band band, const PowerDiagramOptions& 
   for (std::size_t k = 0; k < size; ++k) {
     const std::size_t input = static_cast<std::size_t>(r.tree.ids[k]);
     const std::int32_t slot = slot_of_seed[static_cast<std::size_t>(r.input.seed[input])];
-    r.slots.copy[k] = {slot, r.input.shift[input]};
+    r.slots.copy[k] = {r.owner[k], slot, r.input.shift[input]};
     if (input < n) r.slots.tree_seed[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(k);
   }
   const double half_x = SeedFrame::scaled(0.5 * t.period_x, t.frame.exponent);
   const double half_y = SeedFrame::scaled(0.5 * t.period_y, t.frame.exponent);
   r.square = {0.0, 0.0, 0.0, 0.0, false, 0.0, domain_edge, half_x, half_y};
+}
+
+// The test of completeness in `band`, in the engine's frame.
+Completeness completeness_in(const Torus& t, Band band, std::vector<std::uint8_t>& complete) {
+  const SeedFrame& f = t.frame;
+  const auto in = [&](double length) { return SeedFrame::scaled(length, f.exponent); };
+  const Box region{f.x_in(t.box.x_min) - in(band.x), f.y_in(t.box.y_min) - in(band.y), f.x_in(t.box.x_max) + in(band.x),
+                   f.y_in(t.box.y_max) + in(band.y)};
+  return {region,
+          in(0.5 * t.period_x),
+          in(0.5 * t.period_y),
+          t.weights.empty() ? 0.0 : f.w_in(t.heaviest),
+          in(rounding_level(f, 0.0, false)),
+          in(rounding_level(f, 0.0, true)),
+          complete};
 }
 
 // The slots among `among` (increasing; empty: every slot) whose cells are
@@ -225,10 +239,7 @@ bool compute_cells(PowerDiagram& out, const Torus& t, const PowerDiagramOptions&
     make_round(round, t, band, options, out, slot_of_seed, seed_of_slot);
     out.timings.tree += seconds_since(start);
     start = Clock::now();
-    const Completeness completeness{
-        {t.box.x_min - band.x, t.box.y_min - band.y, t.box.x_max + band.x, t.box.y_max + band.y},
-        0.5 * t.period_x, 0.5 * t.period_y, t.heaviest, rounding_level(t.frame, 0.0, false),
-        rounding_level(t.frame, 0.0, true), t.positions, t.weights, complete};
+    const Completeness completeness = completeness_in(t, band, complete);
     const CellJob job{round.tree, round.seeds, round.owner, t.frame,      round.square,  nullptr,
                       engine,     options,     out,         cells,        &round.slots,  &completeness};
     first ? run_cells<T>(job, threads) : run_cells_again<T>(job, again, threads);
