@@ -127,7 +127,9 @@ class PowerDiagram:
                 f"{len(self.vertices)} vertices, {domain}>")
 
     def cell(self, i):
-        """(vertices (k, 2), neighbours (k,)) of cell i: views, not copies."""
+        """(vertices (k, 2), neighbours (k,)) of cell i: views, not copies.
+
+        A periodic cell's shifts are ``shifts[cell_begin[i]:cell_begin[i + 1]]``."""
         n = len(self)
         if not -n <= i < n:
             raise IndexError(f"cell {i} of a diagram of {n} cells")
