@@ -180,12 +180,17 @@ void make_round(Round& r, const Torus& t, Band band, const PowerDiagramOptions& 
   }
   r.slots.tree_seed.assign(n, 0);
   r.slots.copy.resize(size);
-  for (std::size_t k = 0; k < size; ++k) {
-    const std::size_t input = static_cast<std::size_t>(r.tree.ids[k]);
-    const std::int32_t slot = slot_of_seed[static_cast<std::size_t>(r.input.seed[input])];
-    r.slots.copy[k] = {r.owner[k], slot, r.input.shift[input]};
-    if (input < n) r.slots.tree_seed[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(k);
-  }
+  // Gathers from three tables in input order: on every thread. Each tree
+  // seed writes its own copy and each seed its own slot's tree seed.
+  constexpr std::size_t chunk = 1 << 14;
+  for_each_index((size + chunk - 1) / chunk, out.threads, [&](std::size_t c) {
+    for (std::size_t k = c * chunk; k < std::min(size, (c + 1) * chunk); ++k) {
+      const std::size_t input = static_cast<std::size_t>(r.tree.ids[k]);
+      const std::int32_t slot = slot_of_seed[static_cast<std::size_t>(r.input.seed[input])];
+      r.slots.copy[k] = {r.owner[k], slot, r.input.shift[input]};
+      if (input < n) r.slots.tree_seed[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(k);
+    }
+  });
   const double half_x = SeedFrame::scaled(0.5 * t.period_x, t.frame.exponent);
   const double half_y = SeedFrame::scaled(0.5 * t.period_y, t.frame.exponent);
   r.square = {0.0, 0.0, 0.0, 0.0, false, 0.0, domain_edge, half_x, half_y};
