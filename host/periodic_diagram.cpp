@@ -151,7 +151,6 @@ BandSeeds band_seeds(const Torus& t, Band band) {
 // cells' lists in it. Slots are fixed by the first band's tree order (seeds
 // near each other in neighbouring slots).
 struct Round {
-  BandSeeds input;
   BspTree tree;
   std::vector<std::int32_t> owner;
   engine::WeightedSeeds2 seeds;
@@ -163,11 +162,14 @@ struct Round {
 void make_round(Round& r, const Torus& t, Band band, const PowerDiagramOptions& options, const PowerDiagram& out,
                 std::vector<std::int32_t>& slot_of_seed, std::vector<std::int32_t>& seed_of_slot) {
   const std::size_t n = t.seed_count();
-  r.input = band_seeds(t, band);
-  r.tree = build_bsp_tree(BspUnit::weighted_2d, r.input.positions, r.input.weights, options.leaf_size, out.isa,
+  BandSeeds band_input = band_seeds(t, band);
+  r.tree = build_bsp_tree(BspUnit::weighted_2d, band_input.positions, band_input.weights, options.leaf_size, out.isa,
                           out.threads);
+  // The tree holds its own copy: released now, so that the cells reuse the memory.
+  std::vector<double>().swap(band_input.positions);
+  std::vector<double>().swap(band_input.weights);
   // Copies of one position keep the seeds' rule: heaviest, then lowest seed index.
-  r.owner = position_owners(r.tree, r.input.seed, out.threads);
+  r.owner = position_owners(r.tree, band_input.seed, out.threads);
   r.seeds = seed_set(r.tree);
   const std::size_t size = r.tree.ids.size();
   if (seed_of_slot.empty()) {
@@ -186,8 +188,8 @@ void make_round(Round& r, const Torus& t, Band band, const PowerDiagramOptions& 
   for_each_index((size + chunk - 1) / chunk, out.threads, [&](std::size_t c) {
     for (std::size_t k = c * chunk; k < std::min(size, (c + 1) * chunk); ++k) {
       const std::size_t input = static_cast<std::size_t>(r.tree.ids[k]);
-      const std::int32_t slot = slot_of_seed[static_cast<std::size_t>(r.input.seed[input])];
-      r.slots.copy[k] = {r.owner[k], slot, r.input.shift[input]};
+      const std::int32_t slot = slot_of_seed[static_cast<std::size_t>(band_input.seed[input])];
+      r.slots.copy[k] = {r.owner[k], slot, band_input.shift[input]};
       if (input < n) r.slots.tree_seed[static_cast<std::size_t>(slot)] = static_cast<std::int32_t>(k);
     }
   });
