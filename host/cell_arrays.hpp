@@ -14,17 +14,25 @@ namespace vorn::host::detail {
 
 // Where the engine calls of one diagram start: the domain box (edges with id
 // domain_id), or for an unbounded diagram a square of half-size `half`
-// around each seed whose edges stand for edges at infinity.
+// around each seed whose edges stand for edges at infinity, or for a
+// periodic diagram the rectangle of half a period each way around each
+// seed (`half_period` x and y, both 0 otherwise): the seed's cell among its
+// own copies, so its edges are the bisectors with the four nearest copies.
 struct StartSquare {
   double x0, y0, x1, y1;
   bool infinite;
   double half;
   std::int32_t domain_id;
+  double half_period_x, half_period_y;
 
   // The square for the seed at (x, y).
   StartSquare around(double x, double y) const {
+    if (half_period_x > 0.0) {
+      return {x - half_period_x, y - half_period_y, x + half_period_x, y + half_period_y, false, 0.0, domain_id,
+              half_period_x, half_period_y};
+    }
     if (!infinite) return *this;
-    return {x - half, y - half, x + half, y + half, true, half, domain_id};
+    return {x - half, y - half, x + half, y + half, true, half, domain_id, 0.0, 0.0};
   }
 };
 

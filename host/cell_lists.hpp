@@ -9,36 +9,57 @@
 
 namespace vorn::host::detail {
 
+// The copy of a seed that an edge of a periodic cell names: (sx, sy) periods
+// away, packed as two signed bytes, sx low; 0 is the seed itself.
+using ShiftCode = std::uint16_t;
+
+constexpr ShiftCode shift_code(int sx, int sy) {
+  return static_cast<ShiftCode>(static_cast<std::uint8_t>(sx) | static_cast<std::uint8_t>(sy) << 8);
+}
+constexpr int shift_x(ShiftCode code) { return static_cast<std::int8_t>(code & 0xff); }
+constexpr int shift_y(ShiftCode code) { return static_cast<std::int8_t>(code >> 8); }
+// The shift under which the copy sees the seed: if i names j's copy at +s, j names i's at -s.
+constexpr ShiftCode opposite(ShiftCode code) { return shift_code(-shift_x(code), -shift_y(code)); }
+
 // Cell k of a block has vertices xs/ys[begin[k] .. begin[k + 1]),
 // counter-clockwise; edge j runs from vertex j to the next and neighbours[j]
 // names the seed (in the lists' own numbering) whose bisector it lies on, or
-// is a negative marker (domain or infinite edge).
+// is a negative marker (domain or infinite edge). Lists of periodic cells
+// also hold shifts[j], the copy of that seed the edge faces; other lists
+// keep `shifts` empty.
 struct CellBlock {
   std::vector<std::int64_t> begin{0};
   std::vector<double> xs;
   std::vector<double> ys;
   std::vector<std::int32_t> neighbours;
+  std::vector<ShiftCode> shifts;
 
   std::size_t cell_count() const { return begin.size() - 1; }
   void clear() {
     begin.assign(1, 0);
-    xs.clear(), ys.clear(), neighbours.clear();
+    xs.clear(), ys.clear(), neighbours.clear(), shifts.clear();
   }
-  // Appends one more cell of `count` vertices.
-  void append(const double* x, const double* y, const std::int32_t* ids, std::int64_t count) {
+  // Appends one more cell of `count` vertices; `copies` is null for a cell
+  // without shifts.
+  void append(const double* x, const double* y, const std::int32_t* ids, const ShiftCode* copies,
+              std::int64_t count) {
     xs.insert(xs.end(), x, x + count);
     ys.insert(ys.end(), y, y + count);
     neighbours.insert(neighbours.end(), ids, ids + count);
+    if (copies) shifts.insert(shifts.end(), copies, copies + count);
     begin.push_back(static_cast<std::int64_t>(xs.size()));
   }
 };
 
-// One cell's lists, read only.
+// One cell's lists, read only; `shifts` is null in lists without shifts.
 struct CellView {
   const double* xs;
   const double* ys;
   const std::int32_t* neighbours;
+  const ShiftCode* shifts;
   std::int64_t size;
+
+  ShiftCode shift(std::int64_t k) const { return shifts ? shifts[k] : ShiftCode{0}; }
 };
 
 class CellLists {
@@ -56,7 +77,8 @@ class CellLists {
     const CellBlock& b = blocks_[i / block_cells];
     const std::size_t k = i % block_cells;
     const std::size_t first = static_cast<std::size_t>(b.begin[k]);
-    return {b.xs.data() + first, b.ys.data() + first, b.neighbours.data() + first, b.begin[k + 1] - b.begin[k]};
+    const ShiftCode* shifts = b.shifts.empty() ? nullptr : b.shifts.data() + first;
+    return {b.xs.data() + first, b.ys.data() + first, b.neighbours.data() + first, shifts, b.begin[k + 1] - b.begin[k]};
   }
 
  private:

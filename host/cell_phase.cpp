@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <type_traits>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -16,7 +17,10 @@ namespace {
 std::int32_t neighbour_of(const CellJob& job, std::int32_t cut_id) {
   if (cut_id == infinite_cut_id) return infinite_edge;
   if (cut_id < 0) return domain_edge;
-  return job.owner[static_cast<std::size_t>(cut_id)];
+  // A periodic job keeps the owner next to the slot and shift, which are
+  // looked up next: one cache line for both.
+  const std::size_t t = static_cast<std::size_t>(cut_id);
+  return job.slots ? job.slots->copy[t].owner : job.owner[t];
 }
 
 // Area and centroid of a counter-clockwise polygon, by the shoelace formula
@@ -69,9 +73,44 @@ std::size_t keep_corners(T* xs, T* ys, std::int32_t* ids, std::size_t n) {
 
 }  // namespace
 
+namespace {
+
+// The copy of itself that a periodic cell faces across edge k of its start
+// rectangle: the rectangle is traversed counter-clockwise from its low
+// corner, so the edge's direction tells its side (bottom +x, right +y, top
+// -x, left -y), and beyond each side lies the nearest copy that way.
 template <class T>
-void record_cell(const CellJob& job, Local2<T>& cell, std::size_t t, CellBlock& block) {
-  const std::size_t caller = static_cast<std::size_t>(job.tree.ids[t]);
+ShiftCode own_copy_across(const Local2<T>& cell, std::size_t k, std::size_t n) {
+  const std::size_t next = k + 1 == n ? 0 : k + 1;
+  const T dx = cell.xs[next] - cell.xs[k], dy = cell.ys[next] - cell.ys[k];
+  if ((dx < 0 ? -dx : dx) >= (dy < 0 ? -dy : dy)) return dx > 0 ? shift_code(0, -1) : shift_code(0, 1);
+  return dy > 0 ? shift_code(1, 0) : shift_code(-1, 0);
+}
+
+// Appends the first n edges' neighbours to `block`: tree seeds as they
+// are, or for a periodic job the slot and shift of each (the start
+// rectangle's edges face the cell's own copies).
+template <class T>
+void append_neighbours(const CellJob& job, const Local2<T>& cell, std::size_t slot, std::size_t n, CellBlock& block) {
+  if (!job.slots) {
+    block.neighbours.insert(block.neighbours.end(), cell.cut_ids, cell.cut_ids + n);
+    return;
+  }
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::int32_t id = cell.cut_ids[k];
+    const CellSlots::Copy copy = id == domain_edge
+                                     ? CellSlots::Copy{0, static_cast<std::int32_t>(slot), own_copy_across(cell, k, n)}
+                                     : job.slots->copy[static_cast<std::size_t>(id)];
+    block.neighbours.push_back(copy.slot);
+    block.shifts.push_back(copy.shift);
+  }
+}
+
+}  // namespace
+
+template <class T>
+void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBlock& block) {
+  const std::size_t caller = static_cast<std::size_t>(job.tree.ids[tree_seed_of(job, slot)]);
   // Edges on the bisectors of seeds at one position name the same owner, so
   // they are joined too.
   const std::size_t vertices = static_cast<std::size_t>(std::max(cell.vertex_count, 0));
@@ -80,9 +119,15 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t t, CellBlock& 
   for (std::size_t k = 0; k < n; ++k) {
     block.xs.push_back(job.frame.x_out(static_cast<double>(cell.xs[k])));
     block.ys.push_back(job.frame.y_out(static_cast<double>(cell.ys[k])));
-    block.neighbours.push_back(cell.cut_ids[k]);
   }
+  append_neighbours(job, cell, slot, n, block);
   block.begin.push_back(static_cast<std::int64_t>(block.xs.size()));
+  if (const Completeness* c = job.completeness) {
+    const std::size_t t = tree_seed_of(job, slot);
+    const double rounding = std::is_same_v<T, double> ? c->rounding_double : c->rounding_single;
+    c->complete[slot] = is_complete(*c, job.tree.positions[2 * t], job.tree.positions[2 * t + 1], job.tree.weights[t],
+                                    cell.xs, cell.ys, n, rounding);
+  }
   job.out.empty[caller] = n == 0;
   job.out.unbounded[caller] = n != 0 && cell.unbounded;
   double area = 0.0, cx = std::numeric_limits<double>::quiet_NaN(), cy = cx;
@@ -106,30 +151,42 @@ namespace {
 // The block is filled in `scratch`, whose arrays keep their capacity from
 // block to block, and then copied to lists of its exact size: one
 // allocation per list, no regrowth, no slack kept for the diagram's life.
+// The cell of slot `slot`, appended to `block`.
+template <class T>
+void run_cell(const CellJob& job, CellArrays<T>& arrays, CellArrays<double>* recheck, std::size_t slot,
+              int max_capacity, CellBlock& block) {
+  const std::size_t t = tree_seed_of(job, slot);
+  const double x = job.tree.positions[2 * t], y = job.tree.positions[2 * t + 1];
+  // A seed that does not own its position keeps the empty cell: the owner
+  // is at least as heavy, so its bisector leaves nothing.
+  if (job.owner[t] != static_cast<std::int32_t>(t)) {
+    arrays.start(job.square.around(x, y));
+    arrays.cell().vertex_count = 0;
+  } else {
+    arrays.run(job.engine, job.seeds, static_cast<long long>(t), job.square.around(x, y), max_capacity);
+    if (recheck && reaches_domain(arrays.cell())) {
+      recheck->run(job.engine, job.seeds, static_cast<long long>(t), job.unbounded_square->around(x, y),
+                   max_capacity);
+      record_cell(job, recheck->cell(), slot, block);
+      return;
+    }
+  }
+  record_cell(job, arrays.cell(), slot, block);
+}
+
+// A convex cell of n seeds in a box has at most n + 4 vertices, so needing
+// more slots means the engine is not converging.
+int max_capacity_of(const CellJob& job) {
+  return static_cast<int>(std::min<std::size_t>(2 * job.tree.ids.size() + 64, std::numeric_limits<int>::max() / 2));
+}
+
 template <class T>
 void run_block(const CellJob& job, CellArrays<T>& arrays, CellArrays<double>* recheck, std::size_t b,
                int max_capacity, CellBlock& scratch) {
   scratch.clear();
   const std::size_t begin = b * CellLists::block_cells;
   const std::size_t end = std::min(job.cells.cell_count(), begin + CellLists::block_cells);
-  for (std::size_t t = begin; t < end; ++t) {
-    const double x = job.tree.positions[2 * t], y = job.tree.positions[2 * t + 1];
-    // A seed that does not own its position keeps the empty cell: the owner
-    // is at least as heavy, so its bisector leaves nothing.
-    if (job.owner[t] != static_cast<std::int32_t>(t)) {
-      arrays.start(job.square);
-      arrays.cell().vertex_count = 0;
-    } else {
-      arrays.run(job.engine, job.seeds, static_cast<long long>(t), job.square.around(x, y), max_capacity);
-      if (recheck && reaches_domain(arrays.cell())) {
-        recheck->run(job.engine, job.seeds, static_cast<long long>(t), job.unbounded_square->around(x, y),
-                     max_capacity);
-        record_cell(job, recheck->cell(), t, scratch);
-        continue;
-      }
-    }
-    record_cell(job, arrays.cell(), t, scratch);
-  }
+  for (std::size_t slot = begin; slot < end; ++slot) run_cell(job, arrays, recheck, slot, max_capacity, scratch);
   job.cells.block(b) = scratch;
 }
 
@@ -139,7 +196,7 @@ template <class T>
 void run_cells(const CellJob& job, int threads) {
   const long long n = static_cast<long long>(job.cells.cell_count());
   const std::size_t blocks = job.cells.block_count();
-  const int max_capacity = static_cast<int>(std::min<long long>(2 * n + 64, std::numeric_limits<int>::max() / 2));
+  const int max_capacity = max_capacity_of(job);
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
   std::mutex progress_mutex;
@@ -164,7 +221,46 @@ void run_cells(const CellJob& job, int threads) {
   });
 }
 
+template <class T>
+void run_cells_again(const CellJob& job, const std::vector<std::int32_t>& slots, int threads) {
+  const std::size_t chunks = (slots.size() + CellLists::block_cells - 1) / CellLists::block_cells;
+  std::vector<CellBlock> fresh(chunks);
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::mutex progress_mutex;
+  const long long n = static_cast<long long>(job.cells.cell_count());
+  run_workers(threads, [&] {
+    CellArrays<T> arrays(job.options.initial_capacity);
+    try {
+      for (std::size_t c = next++; c < chunks && !failed; c = next++) {
+        const std::size_t end = std::min(slots.size(), (c + 1) * CellLists::block_cells);
+        for (std::size_t k = c * CellLists::block_cells; k < end; ++k) {
+          run_cell<T>(job, arrays, nullptr, static_cast<std::size_t>(slots[k]), max_capacity_of(job), fresh[c]);
+        }
+        // No cell is added, but the caller may stop here.
+        if (!job.options.progress) continue;
+        std::lock_guard lock(progress_mutex);
+        job.options.progress(n, n);
+      }
+    } catch (...) {
+      failed = true;
+      throw;
+    }
+  });
+  CellBlock all;
+  for (const CellBlock& chunk : fresh) {
+    for (std::size_t k = 0; k < chunk.cell_count(); ++k) {
+      const std::int64_t first = chunk.begin[k];
+      all.append(chunk.xs.data() + first, chunk.ys.data() + first, chunk.neighbours.data() + first,
+                 chunk.shifts.empty() ? nullptr : chunk.shifts.data() + first, chunk.begin[k + 1] - first);
+    }
+  }
+  replace_cells(job.cells, slots, all);
+}
+
 template void run_cells<float>(const CellJob&, int);
+template void run_cells_again<float>(const CellJob&, const std::vector<std::int32_t>&, int);
+template void run_cells_again<double>(const CellJob&, const std::vector<std::int32_t>&, int);
 template void run_cells<double>(const CellJob&, int);
 template void record_cell<double>(const CellJob&, Local2<double>&, std::size_t, CellBlock&);
 

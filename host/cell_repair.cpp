@@ -48,7 +48,7 @@ StartSquare enclosing_box(const CellJob& job, std::size_t t, const std::vector<s
   for (const std::int32_t j : next_to) take_vertices(static_cast<std::size_t>(j));
   const double extent = std::max(b.x_max - b.x_min, b.y_max - b.y_min);
   const double margin = extent > 0.0 ? extent * 0.5 : 1.0;
-  return {b.x_min - margin, b.y_min - margin, b.x_max + margin, b.y_max + margin, false, 0.0, domain_edge};
+  return {b.x_min - margin, b.y_min - margin, b.x_max + margin, b.y_max + margin, false, 0.0, domain_edge, 0.0, 0.0};
 }
 
 // The seeds whose cells meet seed t's: those it names and those that name it
@@ -68,8 +68,9 @@ std::vector<std::int32_t> cells_next_to(const CellJob& job, std::int32_t t,
 
 // Computes the cell of tree seed t again, by `attempt` (with `box` for the
 // enclosing-box attempt), into `block`.
-void recompute_cell(const CellJob& job, CellArrays<double>& arrays, std::size_t t, Attempt attempt,
+void recompute_cell(const CellJob& job, CellArrays<double>& arrays, std::size_t slot, Attempt attempt,
                     const StartSquare& box, CellBlock& block) {
+  const std::size_t t = tree_seed_of(job, slot);
   const double x = job.tree.positions[2 * t], y = job.tree.positions[2 * t + 1];
   const long long seed = static_cast<long long>(t);
   const int max_capacity = static_cast<int>(std::min<std::size_t>(2 * job.tree.ids.size() + 64, 1 << 30));
@@ -84,24 +85,24 @@ void recompute_cell(const CellJob& job, CellArrays<double>& arrays, std::size_t 
       arrays.run(job.engine, job.seeds, seed, job.unbounded_square->around(x, y), max_capacity);
     }
   }
-  record_cell(job, arrays.cell(), t, block);
+  record_cell(job, arrays.cell(), slot, block);
 }
 
-// Replaces the lists of `seeds` (increasing), seed k's new list being cell k
-// of `fresh`; only the blocks that hold them are rewritten.
-void replace_cells(CellLists& cells, const std::vector<std::int32_t>& seeds, const CellBlock& fresh) {
+}  // namespace
+
+void replace_cells(CellLists& cells, const std::vector<std::int32_t>& slots, const CellBlock& fresh) {
   std::size_t k = 0;
-  while (k < seeds.size()) {
-    const std::size_t b = static_cast<std::size_t>(seeds[k]) / CellLists::block_cells;
+  while (k < slots.size()) {
+    const std::size_t b = static_cast<std::size_t>(slots[k]) / CellLists::block_cells;
     const CellBlock& old = cells.block(b);
     CellBlock rewritten;
     for (std::size_t local = 0; local < old.cell_count(); ++local) {
-      const bool replaced = k < seeds.size() && static_cast<std::size_t>(seeds[k]) == b * CellLists::block_cells + local;
+      const bool replaced = k < slots.size() && static_cast<std::size_t>(slots[k]) == b * CellLists::block_cells + local;
       const CellBlock& from = replaced ? fresh : old;
       const std::size_t cell = replaced ? k++ : local;
       const std::int64_t first = from.begin[cell];
       rewritten.append(from.xs.data() + first, from.ys.data() + first, from.neighbours.data() + first,
-                       from.begin[cell + 1] - first);
+                       from.shifts.empty() ? nullptr : from.shifts.data() + first, from.begin[cell + 1] - first);
     }
     cells.block(b) = std::move(rewritten);
   }
@@ -112,20 +113,26 @@ void replace_cells(CellLists& cells, const std::vector<std::int32_t>& seeds, con
 // rounds at the scale of the polygon it cuts, stand-ins of edges at infinity
 // included) or of the frame, whichever is larger, and the rounding of the
 // shift that brings the vertices back.
+double rounding_level(const SeedFrame& frame, double magnitude, bool in_double) {
+  const double shift_rounding = 0x1p-50 * (std::fabs(frame.shift_x) + std::fabs(frame.shift_y));
+  return (in_double ? 0x1p-44 : 0x1p-20) * std::max(magnitude, frame.reach) + shift_rounding;
+}
+
+namespace {
+
 double cell_tolerance(const CellJob& job, std::size_t i, bool in_double) {
   const SeedFrame& frame = job.frame;
   const CellView c = job.cells.cell(i);
-  double magnitude = frame.reach;
+  double magnitude = 0.0;
   for (std::int64_t k = 0; k < c.size; ++k) {
     magnitude = std::max({magnitude, std::fabs(c.xs[k] - frame.shift_x), std::fabs(c.ys[k] - frame.shift_y)});
   }
-  const double shift_rounding = 0x1p-50 * (std::fabs(frame.shift_x) + std::fabs(frame.shift_y));
-  return (in_double ? 0x1p-44 : 0x1p-20) * magnitude + shift_rounding;
+  return rounding_level(frame, magnitude, in_double);
 }
 
 }  // namespace
 
-bool make_cells_agree(const CellJob& job, bool single, int threads) {
+bool make_cells_agree(const CellJob& job, bool single, int threads, std::vector<std::int32_t>* recomputed) {
   const bool plane = !job.options.domain;
   const std::size_t n = job.cells.cell_count();
   std::vector<std::uint8_t> in_double(n, single ? 0 : 1);
@@ -170,8 +177,8 @@ bool make_cells_agree(const CellJob& job, bool single, int threads) {
       // computes them all in double instead.
       if (single) return false;
       throw std::range_error(
-          "the cells of seeds " + std::to_string(job.tree.ids[static_cast<std::size_t>(lister)]) + " and " +
-          std::to_string(job.tree.ids[static_cast<std::size_t>(other)]) +
+          "the cells of seeds " + std::to_string(job.tree.ids[tree_seed_of(job, static_cast<std::size_t>(lister))]) +
+          " and " + std::to_string(job.tree.ids[tree_seed_of(job, static_cast<std::size_t>(other))]) +
           " disagree on whether they are neighbours, even when computed again in double precision" +
           (plane ? " in a box around their vertices: cells of the whole plane reach so far here that double "
                    "precision cannot place their vertices; give a domain box"
@@ -182,10 +189,15 @@ bool make_cells_agree(const CellJob& job, bool single, int threads) {
     for (const std::int32_t seed : found.collapsed) {
       if (!in_double[static_cast<std::size_t>(seed)]) again.push_back(seed);
     }
-    if (again.empty()) return true;
+    if (again.empty()) {
+      if (recomputed) std::sort(recomputed->begin(), recomputed->end());
+      if (recomputed) recomputed->erase(std::unique(recomputed->begin(), recomputed->end()), recomputed->end());
+      return true;
+    }
     std::sort(refresh.begin(), refresh.end());
     std::sort(again.begin(), again.end());
     again.erase(std::unique(again.begin(), again.end()), again.end());
+    if (recomputed) recomputed->insert(recomputed->end(), again.begin(), again.end());
     CellBlock fresh;
     for (const std::int32_t seed : again) {
       const std::size_t t = static_cast<std::size_t>(seed);

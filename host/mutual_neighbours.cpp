@@ -30,13 +30,20 @@ double squared_length(const CellView& c, std::int64_t k) {
   return dx * dx + dy * dy;
 }
 
-bool names(const CellView& c, std::int32_t j) { return std::find(c.neighbours, c.neighbours + c.size, j) != c.neighbours + c.size; }
+// Whether an edge of the cell names seed j's copy `shift`.
+bool names(const CellView& c, std::int32_t j, ShiftCode shift) {
+  const std::int32_t* end = c.neighbours + c.size;
+  for (const std::int32_t* at = std::find(c.neighbours, end, j); at != end; at = std::find(at + 1, end, j)) {
+    if (c.shift(at - c.neighbours) == shift) return true;
+  }
+  return false;
+}
 
-// Total length of the cell's edges that name seed j; 0 when none does.
-double shared_length(const CellView& c, std::int32_t j) {
+// Total length of the cell's edges that name seed j's copy `shift`; 0 when none does.
+double shared_length(const CellView& c, std::int32_t j, ShiftCode shift) {
   double length = 0.0;
   for (std::int64_t k = 0; k < c.size; ++k) {
-    if (c.neighbours[k] == j) length += std::sqrt(squared_length(c, k));
+    if (c.neighbours[k] == j && c.shift(k) == shift) length += std::sqrt(squared_length(c, k));
   }
   return length;
 }
@@ -64,9 +71,10 @@ std::vector<Pair> classify_edges(const CellLists& cells, const std::vector<doubl
         if (j < 0) continue;
         const double pair_tolerance = std::max(tolerance[i], tolerance[static_cast<std::size_t>(j)]);
         const CellView other = cells.cell(static_cast<std::size_t>(j));
+        const ShiftCode back = opposite(c.shift(k));  // the copy of seed i that cell j faces
         if (squared_length(c, k) > pair_tolerance * pair_tolerance) {
-          if (!names(other, static_cast<std::int32_t>(i))) found.emplace_back(static_cast<std::int32_t>(i), j);
-        } else if (shared_length(other, static_cast<std::int32_t>(i)) <= pair_tolerance) {
+          if (!names(other, static_cast<std::int32_t>(i), back)) found.emplace_back(static_cast<std::int32_t>(i), j);
+        } else if (shared_length(other, static_cast<std::int32_t>(i), back) <= pair_tolerance) {
           if (drop[b].empty()) drop[b].assign(block.xs.size(), 0);
           drop[b][static_cast<std::size_t>(block.begin[local] + k)] = 1;
         }
@@ -87,30 +95,36 @@ std::vector<Pair> classify_edges(const CellLists& cells, const std::vector<doubl
 void remove_dropped(CellBlock& block, std::size_t first_cell, const std::vector<std::uint8_t>& drop,
                     std::vector<std::int32_t>& collapsed) {
   CellBlock kept;
+  const bool periodic = !block.shifts.empty();
+  const auto shift_at = [&](std::int64_t k) { return periodic ? block.shifts[static_cast<std::size_t>(k)] : ShiftCode{0}; };
   std::vector<double> xs, ys;
   std::vector<std::int32_t> ids;
+  std::vector<ShiftCode> shifts;
   for (std::size_t local = 0; local < block.cell_count(); ++local) {
     const std::int64_t begin = block.begin[local], end = block.begin[local + 1];
-    xs.clear(), ys.clear(), ids.clear();
+    xs.clear(), ys.clear(), ids.clear(), shifts.clear();
     for (std::int64_t k = begin; k < end; ++k) {
       if (drop[static_cast<std::size_t>(k)]) continue;
       const std::int32_t id = block.neighbours[k];
-      if (id >= 0 && !ids.empty() && ids.back() == id) continue;
-      xs.push_back(block.xs[k]), ys.push_back(block.ys[k]), ids.push_back(id);
+      if (id >= 0 && !ids.empty() && ids.back() == id && shifts.back() == shift_at(k)) continue;
+      xs.push_back(block.xs[k]), ys.push_back(block.ys[k]), ids.push_back(id), shifts.push_back(shift_at(k));
     }
-    if (ids.size() > 1 && ids.front() >= 0 && ids.front() == ids.back()) {  // the last edge runs on into the first
+    if (ids.size() > 1 && ids.front() >= 0 && ids.front() == ids.back() &&
+        shifts.front() == shifts.back()) {  // the last edge runs on into the first
       xs.front() = xs.back(), ys.front() = ys.back();
-      xs.pop_back(), ys.pop_back(), ids.pop_back();
+      xs.pop_back(), ys.pop_back(), ids.pop_back(), shifts.pop_back();
     }
     if (ids.size() < 3 && end - begin >= 3) {
       collapsed.push_back(static_cast<std::int32_t>(first_cell + local));
       for (std::int64_t k = begin; k < end; ++k) {
         if (drop[static_cast<std::size_t>(k)]) collapsed.push_back(block.neighbours[k]);
       }
-      kept.append(block.xs.data() + begin, block.ys.data() + begin, block.neighbours.data() + begin, end - begin);
+      kept.append(block.xs.data() + begin, block.ys.data() + begin, block.neighbours.data() + begin,
+                  periodic ? block.shifts.data() + begin : nullptr, end - begin);
       continue;
     }
-    kept.append(xs.data(), ys.data(), ids.data(), static_cast<std::int64_t>(ids.size()));
+    kept.append(xs.data(), ys.data(), ids.data(), periodic ? shifts.data() : nullptr,
+                static_cast<std::int64_t>(ids.size()));
   }
   block = std::move(kept);
 }

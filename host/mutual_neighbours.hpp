@@ -31,6 +31,9 @@ struct Disagreements {
 // cell is at most the pair's tolerance long on both sides (the larger of
 // the two cells' `tolerance`), joining the edges next to them where they
 // name the same seed. Returns what disagrees, each pair or seed once.
+// In periodic lists a neighbour is a seed and a copy of it: cell i naming
+// j's copy at shift s agrees with cell j naming i's copy at -s (a seed may
+// face copies of itself, and several copies of one seed).
 Disagreements make_neighbours_mutual(CellLists& cells, const std::vector<double>& tolerance, int threads);
 
 }  // namespace vorn::host::detail

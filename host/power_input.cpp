@@ -66,6 +66,9 @@ void check_box(const Box& box) {
 
 void check_options(const PowerDiagramOptions& options) {
   if (options.domain) check_box(*options.domain);
+  if (options.periodic && !options.domain) {
+    throw std::invalid_argument("a periodic diagram needs a domain box: the box is its period cell");
+  }
   if (options.threads < 0 || options.threads > 4096) {
     throw std::invalid_argument("threads must be 0 (all) or from 1 to 4096, got " + std::to_string(options.threads));
   }

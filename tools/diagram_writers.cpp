@@ -58,6 +58,15 @@ void csv_row(TextOutput& out, const DiagramView& v, std::size_t i) {
     if (k != begin) out.write(" ");
     neighbour_text(out, d.neighbours[k], false);
   }
+  if (v.periodic) {
+    out.write(",");
+    for (std::size_t k = begin; k < end; ++k) {
+      if (k != begin) out.write(" ");
+      out.integer(d.neighbour_shifts[2 * k]);
+      out.write(" ");
+      out.integer(d.neighbour_shifts[2 * k + 1]);
+    }
+  }
   out.write("\n");
 }
 
@@ -98,6 +107,16 @@ void json_cell(TextOutput& out, const DiagramView& v, std::size_t i) {
     if (k != begin) out.write(",");
     neighbour_text(out, d.neighbours[k], true);
   }
+  if (v.periodic) {
+    out.write("],\"shifts\":[");
+    for (std::size_t k = begin; k < end; ++k) {
+      out.write(k != begin ? ",[" : "[");
+      out.integer(d.neighbour_shifts[2 * k]);
+      out.write(",");
+      out.integer(d.neighbour_shifts[2 * k + 1]);
+      out.write("]");
+    }
+  }
   out.write("]}");
 }
 
@@ -112,7 +131,8 @@ CellFormat cell_format_for(const std::filesystem::path& path) {
 }
 
 void write_cells_csv(TextOutput& out, const DiagramView& view) {
-  out.write("seed,x,y,weight,area,centroid_x,centroid_y,empty,unbounded,vertices,neighbours\n");
+  out.write("seed,x,y,weight,area,centroid_x,centroid_y,empty,unbounded,vertices,neighbours");
+  out.write(view.periodic ? ",neighbour_shifts\n" : "\n");
   for (std::size_t i = 0; i < view.seeds.weights.size(); ++i) csv_row(out, view, i);
 }
 
@@ -133,6 +153,7 @@ void write_cells_json(TextOutput& out, const DiagramView& view) {
   }
   out.write(view.precision == host::CellPrecision::single_precision ? ",\"precision\":\"float\""
                                                                      : ",\"precision\":\"double\"");
+  out.write(view.periodic ? ",\"periodic\":true" : ",\"periodic\":false");
   out.write(",\"cells\":[\n");
   for (std::size_t i = 0; i < view.seeds.weights.size(); ++i) {
     if (i != 0) out.write(",\n");

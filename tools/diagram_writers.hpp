@@ -8,11 +8,18 @@
 // infinity. An empty cell has area 0 and empty centroid, vertex and neighbour
 // fields; an unbounded cell has area "inf" and an empty centroid.
 //
+// A periodic diagram's file adds the column `neighbour_shifts` at the end:
+// "sx sy" pairs separated by spaces, one pair per edge, the copy of the
+// neighbour the edge faces (at its position + (sx Lx, sy Ly), L the box's
+// sides); x and y are the seeds' wrapped positions, around which the cells
+// lie, and no edge is "box".
+//
 // JSON: {"seeds": n, "domain": [x_min, y_min, x_max, y_max] or null,
-//        "precision": "double" | "float", "cells": [{"seed", "x", "y",
-//        "weight", "area" (null if unbounded), "centroid" ([x, y] or null),
-//        "empty", "unbounded", "vertices": [[x, y], ...],
-//        "neighbours": [index | "box" | "inf", ...]}, ...]}
+//        "precision": "double" | "float", "periodic": true | false,
+//        "cells": [{"seed", "x", "y", "weight", "area" (null if unbounded),
+//        "centroid" ([x, y] or null), "empty", "unbounded",
+//        "vertices": [[x, y], ...], "neighbours": [index | "box" | "inf", ...],
+//        and for a periodic diagram "shifts": [[sx, sy], ...]}, ...]}
 //
 // Numbers are written in the shortest form that reads back to the same double.
 // A number that is not finite is written in CSV as "inf", "-inf" or "nan",
@@ -43,6 +50,7 @@ struct DiagramView {
   std::optional<host::Box> domain;
   host::CellPrecision precision;
   PictureColour colour_by = PictureColour::area;
+  bool periodic = false;  // the domain is a period cell; seeds are the wrapped ones
 };
 
 void write_cells_csv(TextOutput& out, const DiagramView& view);
@@ -56,7 +64,9 @@ void write_cells_json(TextOutput& out, const DiagramView& view);
 // diagrams; axes in the domain's coordinates and a caption of the marks. It
 // shows the domain, or without one the seeds' bounding box with a margin;
 // of more than 25,000 cells only a window in the middle holding about that
-// many, which the caption names. Its size follows the region's shape.
+// many, which the caption names. Its size follows the region's shape. A
+// periodic diagram's cells are drawn wrapped into the box: each cell with
+// its copies one period away, clipped to the box.
 void write_svg(TextOutput& out, const DiagramView& view);
 
 }  // namespace vorn::tools

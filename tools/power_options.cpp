@@ -22,6 +22,8 @@ const char power_usage[] =
     "  --box XMIN,YMIN,XMAX,YMAX  domain box (default: the unit square for\n"
     "                             generated seeds, else the seeds' bounding box)\n"
     "  --unbounded                cells of the whole plane, no domain box\n"
+    "  --periodic                 cells of the torus whose period cell is the box\n"
+    "                             (a seed file needs --box; seeds are wrapped in)\n"
     "  --float, --double          cell arithmetic precision (default: double)\n"
     "  --threads N                threads (default: all hardware threads)\n"
     "  --leaf-size N              seeds per BSP leaf (default: 16)\n"
@@ -134,9 +136,11 @@ bool other_extension_than_svg(std::string_view path) {
 bool apply_option(std::string_view arg, Arguments& in, PowerOptions& o, bool& no_svg, bool& seeds_given) {
   if (arg == "--box") {
     o.box = box_value(in.value(arg));
-  } else if (arg == "--unbounded" || arg == "--float" || arg == "--double" || arg == "--no-svg") {
+  } else if (arg == "--unbounded" || arg == "--periodic" || arg == "--float" || arg == "--double" ||
+             arg == "--no-svg") {
     in.no_value(arg);
     if (arg == "--unbounded") o.unbounded = true;
+    if (arg == "--periodic") o.periodic = true;
     if (arg == "--float") o.precision = host::CellPrecision::single_precision;
     if (arg == "--double") o.precision = host::CellPrecision::double_precision;
     if (arg == "--no-svg") no_svg = true;
@@ -206,6 +210,10 @@ void check_fit_options(const PowerOptions& o, const std::set<std::string_view>& 
     throw ToolError(std::string(o.fit ? "--fit" : "--lloyd") + " computes double cells: --float would not reach "
                     "the fit's tolerance");
   }
+  if (fitting && o.periodic) {
+    throw ToolError(std::string(o.fit ? "--fit" : "--lloyd") + " does not take --periodic yet: fitting works on a "
+                    "box's cells");
+  }
   if (o.density_path && !fitting) throw ToolError("--density applies to --fit and --lloyd; give one of them");
   for (const char* option : {"--tolerance", "--max-iterations"}) {
     if (seen.contains(option) && !o.fit) throw ToolError(std::string(option) + " sets up --fit; give --fit too");
@@ -242,6 +250,12 @@ std::optional<PowerOptions> parse_power_options(int argc, char** argv) {
     o.input = std::string(arg);
   }
   if (o.unbounded && o.box) throw ToolError("--box and --unbounded exclude each other");
+  if (o.periodic && o.unbounded) throw ToolError("--periodic and --unbounded exclude each other: a period needs a box");
+  // The seeds' bounding box would put the seeds on its high sides onto
+  // those on its low sides, which the torus makes one: the period is asked for.
+  if (o.periodic && o.input && !o.box) {
+    throw ToolError("--periodic needs --box XMIN,YMIN,XMAX,YMAX with a seed file: the box is the period cell");
+  }
   if (seen.contains("--float") && seen.contains("--double")) throw ToolError("--float and --double exclude each other");
   if (o.input && seeds_given) throw ToolError("--seeds sizes the generated seed set; it cannot go with a seed file");
   if (o.input && seen.contains("--rng-seed")) {

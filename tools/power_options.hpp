@@ -13,6 +13,7 @@ struct PowerOptions {
   std::optional<std::string> input;       // seed file, "-" the standard input; none: generated seeds
   std::optional<host::Box> box;           // --box
   bool unbounded = false;                 // --unbounded
+  bool periodic = false;                  // --periodic: the box is the period cell
   host::CellPrecision precision = host::CellPrecision::double_precision;
   int threads = 0;                        // 0: all hardware threads
   long long leaf_size = 16;

@@ -38,7 +38,8 @@ enum class Column { x, y, weight, target, other };
 
 bool cell_file_column(std::string_view key) {
   static constexpr std::string_view names[] = {"seed",  "area",      "centroid_x", "centroid_y",
-                                               "empty", "unbounded", "vertices",   "neighbours"};
+                                               "empty", "unbounded", "vertices",   "neighbours",
+                                               "neighbour_shifts"};
   return std::find(std::begin(names), std::end(names), key) != std::end(names);
 }
 

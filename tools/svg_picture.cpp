@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "diagram_writers.hpp"
@@ -192,6 +193,31 @@ bool finite_cell(const host::PowerDiagram& d, std::size_t begin, std::size_t end
   return true;
 }
 
+// The offsets at which a cell's polygon (vertices begin to end) is drawn:
+// itself, and for a periodic diagram each copy one period away that reaches
+// into the box (a cell lies within half a period of its seed, so no other
+// copy does); the plot's clip path cuts them to the box.
+std::vector<std::pair<double, double>> copies_in_box(const DiagramView& v, const host::PowerDiagram& d,
+                                                     std::size_t begin, std::size_t end) {
+  if (!v.periodic || !v.domain) return {{0.0, 0.0}};
+  const host::Box& b = *v.domain;
+  const double lx = b.x_max - b.x_min, ly = b.y_max - b.y_min;
+  const auto [x0, x1] = std::minmax_element(d.xs.begin() + static_cast<std::ptrdiff_t>(begin),
+                                            d.xs.begin() + static_cast<std::ptrdiff_t>(end));
+  const auto [y0, y1] = std::minmax_element(d.ys.begin() + static_cast<std::ptrdiff_t>(begin),
+                                            d.ys.begin() + static_cast<std::ptrdiff_t>(end));
+  std::vector<std::pair<double, double>> offsets;
+  for (int sx = -1; sx <= 1; ++sx) {
+    for (int sy = -1; sy <= 1; ++sy) {
+      const double dx = sx * lx, dy = sy * ly;
+      if (*x0 + dx < b.x_max && *x1 + dx > b.x_min && *y0 + dy < b.y_max && *y1 + dy > b.y_min) {
+        offsets.emplace_back(dx, dy);
+      }
+    }
+  }
+  return offsets;
+}
+
 // A bounded cell as a filled polygon; of an unbounded cell only the finite
 // edges. A vertex beyond the range of a double cannot be drawn: such a cell
 // is left out rather than spoil the picture with "inf" in a path.
@@ -202,12 +228,15 @@ void cell_shape(TextOutput& out, const Frame& f, const DiagramView& v, const Sca
   double value = 0.0;
   const bool filled = coloured_value(v, i, value) && !d.unbounded[i];
   if (!d.unbounded[i]) {
-    out.write("<polygon points=\"");
-    for (std::size_t k = begin; k < end; ++k) {
-      if (k != begin) out.write(" ");
-      point(out, f, d.xs[k], d.ys[k]);
+    const std::string fill = filled ? "\" fill=\"" + colour(scale.at(value)) + "\"/>\n" : "\" fill=\"none\"/>\n";
+    for (const auto& [dx, dy] : copies_in_box(v, d, begin, end)) {
+      out.write("<polygon points=\"");
+      for (std::size_t k = begin; k < end; ++k) {
+        if (k != begin) out.write(" ");
+        point(out, f, d.xs[k] + dx, d.ys[k] + dy);
+      }
+      out.write(fill);
     }
-    out.write(filled ? "\" fill=\"" + colour(scale.at(value)) + "\"/>\n" : "\" fill=\"none\"/>\n");
     return;
   }
   out.write("<path fill=\"none\" d=\"");
@@ -340,7 +369,7 @@ void write_svg(TextOutput& out, const DiagramView& v) {
   plot_rectangle(out, f);
   out.write("/></clipPath></defs>\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
 
-  std::string title = "Power diagram of " + grouped(n) + (n == 1 ? " seed" : " seeds") + ": ";
+  std::string title = std::string(v.periodic ? "Periodic power diagram of " : "Power diagram of ") + grouped(n) + (n == 1 ? " seed" : " seeds") + ": ";
   title += empty == 0 ? std::string("no empty cells") : grouped(empty) + (empty == 1 ? " empty cell" : " empty cells");
   if (!v.domain) title += ", " + grouped(unbounded) + " unbounded";
   text(out, text_left, 28, title, "start", 15, "#111111");
@@ -381,6 +410,7 @@ void write_svg(TextOutput& out, const DiagramView& v) {
     caption += std::string(caption.empty() ? "" : "; ") + "dashed circles: radius √weight";
   }
   if (unbounded > 0) caption += std::string(caption.empty() ? "" : "; ") + "unbounded cells: outlines only";
+  if (v.periodic) caption += std::string(caption.empty() ? "" : "; ") + "cells wrapped into the period box";
   text(out, text_left, f.top + f.height + 38, caption, "start", 11, "#444444");
   if (windowed) {
     text(out, text_left, f.top + f.height + 54,

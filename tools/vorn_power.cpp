@@ -180,12 +180,23 @@ std::string output_name(const std::string& path, const char* what) {
   return path == "-" ? std::string(what) + " to the standard output" : path;
 }
 
+// How many seeds lie outside the domain (none without one).
+long long seeds_outside(const tools::SeedTable& seeds, const std::optional<host::Box>& domain) {
+  if (!domain) return 0;
+  long long outside = 0;
+  for (std::size_t i = 0; i < seeds.weights.size(); ++i) {
+    const double x = seeds.positions[2 * i], y = seeds.positions[2 * i + 1];
+    outside += x < domain->x_min || x > domain->x_max || y < domain->y_min || y > domain->y_max;
+  }
+  return outside;
+}
+
 // To `out`: the standard output, or standard error when an output goes there.
-void print_summary(std::FILE* out, const tools::PowerOptions& o, const tools::DiagramView& v, double read_seconds,
-                   double write_seconds) {
+void print_summary(std::FILE* out, const tools::PowerOptions& o, const tools::DiagramView& v, long long outside,
+                   double read_seconds, double write_seconds) {
   const host::PowerDiagram& d = v.diagram;
   const long long n = d.cell_count();
-  long long empty = 0, unbounded = 0, outside = 0;
+  long long empty = 0, unbounded = 0;
   double area = 0.0;
   for (long long i = 0; i < n; ++i) {
     empty += d.empty[i];
@@ -196,14 +207,14 @@ void print_summary(std::FILE* out, const tools::PowerOptions& o, const tools::Di
               o.input ? tools::input_name(*o.input).c_str() : ("generated, rng seed " + std::to_string(o.rng_seed)).c_str());
   if (v.domain) {
     const host::Box& b = *v.domain;
-    for (std::size_t i = 0; i < v.seeds.weights.size(); ++i) {
-      const double x = v.seeds.positions[2 * i], y = v.seeds.positions[2 * i + 1];
-      outside += x < b.x_min || x > b.x_max || y < b.y_min || y > b.y_max;
-    }
     const double domain_area = (b.x_max - b.x_min) * (b.y_max - b.y_min);
-    std::fprintf(out, "domain       [%s, %s] x [%s, %s]\n", tools::shortest(b.x_min).c_str(),
-                tools::shortest(b.x_max).c_str(), tools::shortest(b.y_min).c_str(), tools::shortest(b.y_max).c_str());
-    if (outside > 0) {
+    std::fprintf(out, "domain       [%s, %s] x [%s, %s]%s\n", tools::shortest(b.x_min).c_str(),
+                tools::shortest(b.x_max).c_str(), tools::shortest(b.y_min).c_str(), tools::shortest(b.y_max).c_str(),
+                v.periodic ? ", periodic" : "");
+    if (outside > 0 && v.periodic) {
+      std::fprintf(out, "outside      %s outside the box, wrapped into it by whole periods\n",
+                  counted(outside, "seed").c_str());
+    } else if (outside > 0) {
       std::fprintf(out, "outside      %s outside the box; %s cell is the part inside the box, if any\n",
                   counted(outside, "seed").c_str(), outside == 1 ? "its" : "each one's");
     }
@@ -213,6 +224,12 @@ void print_summary(std::FILE* out, const tools::PowerOptions& o, const tools::Di
     std::fprintf(out, "domain       the whole plane\n");
     std::fprintf(out, "area         %s in %s; %s unbounded\n", tools::shortest(area).c_str(),
                 counted(n - unbounded - empty, "bounded cell").c_str(), counted(unbounded, "cell").c_str());
+  }
+  if (v.periodic) {
+    const std::string width = d.band_x == d.band_y ? tools::shortest(d.band_x)
+                                                   : tools::shortest(d.band_x) + " (x), " + tools::shortest(d.band_y) + " (y)";
+    std::fprintf(out, "band         %s wide, %s (copies of seeds near the sides), widened %s\n", width.c_str(),
+                counted(d.ghost_count, "ghost").c_str(), counted(d.band_growths, "time").c_str());
   }
   std::fprintf(out, "cells        %s, %s, leaf size %lld\n",
               o.precision == host::CellPrecision::single_precision ? "float" : "double",
@@ -257,6 +274,7 @@ int run(const tools::PowerOptions& o) {
                    : o.box     ? o.box
                    : o.input   ? std::optional(bounding_box(seeds, tools::input_name(*o.input)))
                                : std::optional(host::Box{});
+  options.periodic = o.periodic;
   options.precision = o.precision;
   options.threads = o.threads;
   options.leaf_size = o.leaf_size;
@@ -278,11 +296,16 @@ int run(const tools::PowerOptions& o) {
     throw ToolError((o.input ? tools::input_name(*o.input) + ": " : std::string()) + e.what());
   }
   bar.finish();
-  const tools::DiagramView view{seeds, diagram, options.domain, o.precision,
-                                o.colour_by_weight ? tools::PictureColour::weight : tools::PictureColour::area};
+  const long long outside = seeds_outside(seeds, options.domain);
+  // A periodic diagram's cells lie around the wrapped seeds: the files and
+  // the picture show those.
+  if (o.periodic) seeds.positions = host::periodic_positions(seeds.positions, *options.domain);
+  const tools::DiagramView view{seeds,       diagram, options.domain, o.precision,
+                                o.colour_by_weight ? tools::PictureColour::weight : tools::PictureColour::area,
+                                o.periodic};
   const double write_seconds = write_outputs(outputs, view);
   std::FILE* summary = outputs.set.uses_standard_output() ? stderr : stdout;
-  print_summary(summary, o, view, read_seconds, write_seconds);
+  print_summary(summary, o, view, outside, read_seconds, write_seconds);
   if (!fitted.summary.empty()) std::fprintf(summary, "%s", fitted.summary.c_str());
   if (!fitted.converged) {
     std::fflush(summary);

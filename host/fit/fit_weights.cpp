@@ -35,6 +35,9 @@ void check_options(const FitOptions& o) {
   if (!o.diagram.domain) {
     throw std::invalid_argument("fitting weights needs a domain box: cells of the whole plane have no finite area");
   }
+  if (o.diagram.periodic) {
+    throw std::invalid_argument("fitting weights on a periodic domain is not supported yet: give a box's cells");
+  }
   if (!(o.tolerance > 0)) throw std::invalid_argument("the fit's tolerance must be positive, got " + text(o.tolerance));
   if (o.max_iterations < 0) {
     throw std::invalid_argument("the fit's iteration limit must not be negative, got " +

@@ -53,6 +53,9 @@ LloydResult lloyd(std::span<const double> positions, std::span<const double> wei
     throw std::invalid_argument("Lloyd iterations must not be negative, got " + std::to_string(options.iterations));
   }
   if (!(options.tolerance >= 0)) throw std::invalid_argument("the Lloyd tolerance must not be negative");
+  if (options.fit.diagram.periodic) {
+    throw std::invalid_argument("Lloyd relaxation on a periodic domain is not supported yet: give a box's cells");
+  }
   if (!options.fit.diagram.domain) {
     throw std::invalid_argument("Lloyd relaxation needs a domain box: cells of the whole plane have no centroid");
   }

@@ -162,7 +162,7 @@ void interleave(std::vector<double>& xs, std::vector<double>& ys, std::vector<do
 }
 
 // The diagram's arrays, over the result's own buffers.
-py::dict diagram_arrays(std::unique_ptr<DiagramResult> result) {
+py::dict diagram_arrays(std::unique_ptr<DiagramResult> result, bool periodic) {
   host::PowerDiagram& d = result->diagram;
   interleave(d.xs, d.ys, result->vertices);
   interleave(d.centroid_x, d.centroid_y, result->centroids);
@@ -175,6 +175,10 @@ py::dict diagram_arrays(std::unique_ptr<DiagramResult> result) {
   out["cell_begin"] = view(k.cell_begin, {n + 1}, owner);
   out["vertices"] = view(kept->vertices, {vertex_count, 2}, owner);
   out["neighbours"] = view(k.neighbours, {vertex_count}, owner);
+  out["shifts"] = periodic ? py::object(view(k.neighbour_shifts, {vertex_count, 2}, owner)) : py::none();
+  out["band"] = periodic ? py::object(py::dict(py::arg("width") = py::make_tuple(k.band_x, k.band_y),
+                                               py::arg("ghosts") = k.ghost_count, py::arg("growths") = k.band_growths))
+                         : py::none();
   out["areas"] = view(k.areas, {n}, owner);
   out["centroids"] = view(kept->centroids, {n, 2}, owner);
   out["empty"] = view(k.empty, {n}, owner).attr("view")("bool");
@@ -188,14 +192,15 @@ py::dict diagram_arrays(std::unique_ptr<DiagramResult> result) {
 
 using OptionalBox = std::optional<std::array<double, 4>>;
 
-host::PowerDiagramOptions diagram_options(const OptionalBox& box, const std::string& precision, int threads,
-                                          long long leaf_size, const std::optional<std::string>& isa) {
+host::PowerDiagramOptions diagram_options(const OptionalBox& box, bool periodic, const std::string& precision,
+                                          int threads, long long leaf_size, const std::optional<std::string>& isa) {
   host::PowerDiagramOptions options;
   if (box) {
     options.domain = host::Box{(*box)[0], (*box)[1], (*box)[2], (*box)[3]};
   } else {
     options.domain = std::nullopt;
   }
+  options.periodic = periodic;
   options.precision =
       precision == "float" ? host::CellPrecision::single_precision : host::CellPrecision::double_precision;
   options.threads = threads;
@@ -204,10 +209,10 @@ host::PowerDiagramOptions diagram_options(const OptionalBox& box, const std::str
   return options;
 }
 
-py::dict power_diagram(const InputArray& points, const InputArray& weights, const OptionalBox& box,
+py::dict power_diagram(const InputArray& points, const InputArray& weights, const OptionalBox& box, bool periodic,
                        const std::string& precision, int threads, long long leaf_size,
                        const std::optional<std::string>& isa, py::object progress) {
-  host::PowerDiagramOptions options = diagram_options(box, precision, threads, leaf_size, isa);
+  host::PowerDiagramOptions options = diagram_options(box, periodic, precision, threads, leaf_size, isa);
   auto result = std::make_unique<DiagramResult>();
   // Progress counts cells, so it is reported once the cells are under way.
   std::atomic<long long> done{0}, total{0};
@@ -224,7 +229,7 @@ py::dict power_diagram(const InputArray& points, const InputArray& weights, cons
     watched.check();
   };
   watched.run([&] { result->diagram = host::power_diagram(values_of(points), values_of(weights), options); });
-  return diagram_arrays(std::move(result));
+  return diagram_arrays(std::move(result), periodic);
 }
 
 #ifdef VORN_PYTHON_FIT
@@ -245,7 +250,7 @@ struct FitCall {
 
   FitCall(const OptionalBox& box, const std::optional<InputArray>& image, double tolerance, int max_iterations,
           const std::string& precision, int threads, long long leaf_size, const std::optional<std::string>& isa) {
-    options.diagram = diagram_options(box, precision, threads, leaf_size, isa);
+    options.diagram = diagram_options(box, false, precision, threads, leaf_size, isa);
     if (image) density = pixel_density(*image);
     options.density = density ? &*density : nullptr;
     options.tolerance = tolerance;
@@ -294,7 +299,7 @@ py::dict fit_result(host::FitResult r) {
   out["history"] = history;
   auto diagram = std::make_unique<DiagramResult>();
   diagram->diagram = std::move(r.diagram);
-  out["diagram"] = diagram_arrays(std::move(diagram));
+  out["diagram"] = diagram_arrays(std::move(diagram), false);
   return out;
 }
 
@@ -386,6 +391,14 @@ py::tuple density_moments(const InputArray& vertices,
 }
 #endif
 
+py::array periodic_positions(const InputArray& points, const std::array<double, 4>& box) {
+  auto wrapped = std::make_unique<std::vector<double>>(
+      host::periodic_positions(values_of(points), host::Box{box[0], box[1], box[2], box[3]}));
+  const auto n = static_cast<py::ssize_t>(wrapped->size() / 2);
+  std::vector<double>* kept = wrapped.release();
+  return view(*kept, {n, 2}, owner_of(kept));
+}
+
 py::dict bsp_tree(const InputArray& points, int dimension, const std::optional<InputArray>& weights,
                   long long leaf_size, int threads, const std::optional<std::string>& isa) {
   const host::BspUnit unit = dimension == 3 ? host::BspUnit::plain_3d
@@ -429,8 +442,9 @@ double image_mass(const InputArray& image, const std::array<double, 9>& axes, co
 
 PYBIND11_MODULE(_vorn, m) {
   m.doc() = "The compiled core of vorn; use the functions of the vorn package.";
-  m.def("power_diagram", &power_diagram, py::arg("points"), py::arg("weights"), py::arg("box"),
+  m.def("power_diagram", &power_diagram, py::arg("points"), py::arg("weights"), py::arg("box"), py::arg("periodic"),
         py::arg("precision"), py::arg("threads"), py::arg("leaf_size"), py::arg("isa"), py::arg("progress"));
+  m.def("periodic_positions", &periodic_positions, py::arg("points"), py::arg("box"));
   m.def("bsp_tree", &bsp_tree, py::arg("points"), py::arg("dimension"), py::arg("weights"), py::arg("leaf_size"),
         py::arg("threads"), py::arg("isa"));
   m.def("image_mass", &image_mass, py::arg("image"), py::arg("axes"), py::arg("isa"));

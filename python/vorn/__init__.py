@@ -20,8 +20,8 @@ import numpy as np
 
 from . import _vorn
 
-__all__ = ["power_diagram", "PowerDiagram", "fit_weights", "lloyd", "FitResult", "bsp_tree", "BspTree", "image_mass",
-           "DOMAIN_EDGE", "INFINITE_EDGE"]
+__all__ = ["power_diagram", "periodic_positions", "PowerDiagram", "fit_weights", "lloyd", "FitResult", "bsp_tree",
+           "BspTree", "image_mass", "DOMAIN_EDGE", "INFINITE_EDGE"]
 
 #: Neighbour of an edge on the domain box.
 DOMAIN_EDGE = _vorn.DOMAIN_EDGE
@@ -72,6 +72,20 @@ class PowerDiagram:
         The neighbour across each edge: edge k runs from vertex k to the next
         vertex of its cell (wrapping); a seed index, DOMAIN_EDGE (-1) for the
         domain box or INFINITE_EDGE (-2) for an edge at infinity.
+    shifts : int8, (V, 2), or None
+        Periodic diagrams only (None otherwise): the copy of the neighbour
+        that each edge faces, ``(sx, sy)`` for the copy at
+        ``points[j] + (sx * Lx, sy * Ly)``, with L the box's sides and
+        points[j] the wrapped position; each is -1, 0 or 1. If cell i faces
+        seed j's copy s, cell j faces seed i's copy -s; a seed may face copies
+        of itself.
+    periodic : bool
+        Whether the cells tile the torus of the box (``periodic=True``).
+    band : dict or None
+        Periodic diagrams: the band of seed copies around the box that
+        certified every cell, ``{"width", "ghosts", "growths"}`` (its widths
+        beyond the box's sides along x and y, the copies in it, and how often
+        it was doubled).
     areas : float64, (n,)
         0 for an empty cell, inf for an unbounded one.
     centroids : float64, (n, 2)
@@ -87,11 +101,17 @@ class PowerDiagram:
     An unbounded cell (only without a box) holds a finite stand-in: its
     INFINITE_EDGE edges lie beyond every finite feature, its other edges
     are exact.
+
+    A periodic cell is one polygon around its seed's wrapped position (see
+    :func:`periodic_positions`) and may cross the box's sides; its centroid
+    is that polygon's.
     """
 
-    def __init__(self, arrays, box):
-        for name in ("cell_begin", "vertices", "neighbours", "areas", "centroids", "empty", "unbounded"):
+    def __init__(self, arrays, box, periodic=False):
+        for name in ("cell_begin", "vertices", "neighbours", "shifts", "areas", "centroids", "empty", "unbounded",
+                     "band"):
             setattr(self, name, arrays[name])
+        self.periodic = periodic
         self.threads = arrays["threads"]
         self.isa = arrays["isa"]
         self.timings = arrays["timings"]
@@ -102,11 +122,15 @@ class PowerDiagram:
 
     def __repr__(self):
         domain = "the whole plane" if self.box is None else f"box {tuple(float(b) for b in self.box)}"
+        if self.periodic:
+            domain = "the torus of the " + domain
         return (f"<vorn.PowerDiagram: {len(self)} cells, {int(self.empty.sum())} empty, "
                 f"{len(self.vertices)} vertices, {domain}>")
 
     def cell(self, i):
-        """(vertices (k, 2), neighbours (k,)) of cell i: views, not copies."""
+        """(vertices (k, 2), neighbours (k,)) of cell i: views, not copies.
+
+        A periodic cell's shifts are ``shifts[cell_begin[i]:cell_begin[i + 1]]``."""
         n = len(self)
         if not -n <= i < n:
             raise IndexError(f"cell {i} of a diagram of {n} cells")
@@ -122,13 +146,19 @@ class PowerDiagram:
         """Every shared edge once: (i, j, length) with i < j, as three arrays.
 
         i and j are seed indices of neighbouring cells; length is the length
-        of their common edge (of its finite part for unbounded cells)."""
+        of their common edge (of its finite part for unbounded cells). In a
+        periodic diagram two seeds may share several edges (with different
+        copies), and a seed an edge with a copy of itself (i == j): each
+        such edge is listed once, from the side whose shift is positive."""
         owner = np.repeat(np.arange(len(self), dtype=np.int64), np.diff(self.cell_begin))
         following = np.arange(1, len(self.vertices) + 1, dtype=np.int64)
         last = self.cell_begin[1:] - 1
         has_vertices = np.diff(self.cell_begin) > 0
         following[last[has_vertices]] = self.cell_begin[:-1][has_vertices]
         seen_once = (self.neighbours > owner) & (self.neighbours >= 0)
+        if self.periodic:
+            sx, sy = self.shifts[:, 0], self.shifts[:, 1]
+            seen_once |= (self.neighbours == owner) & ((sx > 0) | ((sx == 0) & (sy > 0)))
         lengths = np.hypot(*(self.vertices[following] - self.vertices).T)
         return owner[seen_once], self.neighbours[seen_once].astype(np.int64), lengths[seen_once]
 
@@ -136,14 +166,19 @@ class PowerDiagram:
         """The neighbour graph with shared edge lengths as weights.
 
         A symmetric ``scipy.sparse.csr_matrix`` (n, n) when scipy is
-        installed; otherwise the (i, j, length) arrays of :meth:`edges`."""
+        installed; otherwise the (i, j, length) arrays of :meth:`edges`.
+        Edges of a periodic diagram are summed over the copies: entry (i, j)
+        is the boundary the two cells share per period, (i, i) that of a
+        cell with its own copies."""
         i, j, length = self.edges()
         try:
             from scipy.sparse import coo_matrix
         except ImportError:
             return i, j, length
         n = len(self)
-        return coo_matrix((np.concatenate([length, length]), (np.concatenate([i, j]), np.concatenate([j, i]))),
+        mirrored = i != j
+        return coo_matrix((np.concatenate([length, length[mirrored]]),
+                           (np.concatenate([i, j[mirrored]]), np.concatenate([j, i[mirrored]]))),
                           shape=(n, n)).tocsr()
 
     def moments(self, density):
@@ -155,7 +190,24 @@ class PowerDiagram:
         if self.box is None:
             raise ValueError("moments: a diagram of the whole plane has cells of no finite mass")
         _need_fit("PowerDiagram.moments")
-        return _vorn.density_moments(self.vertices, self.cell_begin, self.box, _density_image(density))
+        image = _density_image(density)
+        if not self.periodic:
+            return _vorn.density_moments(self.vertices, self.cell_begin, self.box, image)
+        # A periodic cell may cross the box's sides: its mass is that of its
+        # copies shifted by -1, 0 and 1 periods each way, clipped to the box,
+        # and their centroids are moved back by their shift.
+        period = np.array([self.box[2] - self.box[0], self.box[3] - self.box[1]])
+        masses = np.zeros(len(self))
+        moments = np.zeros((len(self), 2))
+        for sx in (-1, 0, 1):
+            for sy in (-1, 0, 1):
+                shift = period * (sx, sy)
+                m, c = _vorn.density_moments(self.vertices + shift, self.cell_begin, self.box, image)
+                inside = m > 0
+                masses += m
+                moments[inside] += m[inside, None] * (c[inside] - shift)
+        with np.errstate(invalid="ignore", divide="ignore"):
+            return masses, moments / masses[:, None]
 
     def plot(self, ax=None, *, color_by="area", cmap="viridis", edgecolor="0.15", linewidth=0.3, seeds=None,
              **kwargs):
@@ -173,6 +225,16 @@ class PowerDiagram:
             ax = plt.gca()
         shown = ~self.empty
         cells = [p for p, s in zip(self.polygons(), shown) if s]
+        if self.periodic:
+            # Each cell and its copies one period away: the axes show the box,
+            # so together they tile it.
+            lx, ly = self.box[2] - self.box[0], self.box[3] - self.box[1]
+            offsets = [(a * lx, b * ly) for a in (-1, 0, 1) for b in (-1, 0, 1)]
+            cells = [p + o for p in cells for o in offsets]
+            shown = np.repeat(shown, 9)
+            shown_values = lambda v: np.repeat(v[~self.empty], 9)
+        else:
+            shown_values = lambda v: v[shown]
         collection = PolyCollection(cells, edgecolor=edgecolor, linewidth=linewidth, **kwargs)
         if color_by is None:
             collection.set_facecolor("none")
@@ -180,7 +242,7 @@ class PowerDiagram:
             values = self.areas if isinstance(color_by, str) and color_by == "area" else np.asarray(color_by)
             if values.shape != (len(self),):
                 raise ValueError(f"color_by: expected 'area', None or {len(self)} values, got shape {values.shape}")
-            collection.set_array(values[shown])
+            collection.set_array(shown_values(values))
             collection.set_cmap(cmap)
         ax.add_collection(collection)
         if seeds is not None:
@@ -195,13 +257,38 @@ class PowerDiagram:
         return ax
 
 
-def power_diagram(points, weights=None, *, box=(0.0, 0.0, 1.0, 1.0), unbounded=False, precision="double",
-                  threads=None, leaf_size=16, isa=None, progress=None):
+def periodic_positions(points, box=(0.0, 0.0, 1.0, 1.0)):
+    """The points (n, 2) wrapped into the box by whole periods, as a periodic
+    diagram takes them: x into [xmin, xmax), y into [ymin, ymax) (a value
+    that would round onto xmax becomes xmin); points inside are unchanged.
+    A new float64 array."""
+    table = _float_table("points", points, (2,))
+    try:
+        domain = [float(b) for b in box]
+    except (TypeError, ValueError):
+        raise ValueError(f"box: expected (xmin, ymin, xmax, ymax), got {box!r}") from None
+    if len(domain) != 4:
+        raise ValueError(f"box: expected (xmin, ymin, xmax, ymax), got {len(domain)} numbers")
+    return _vorn.periodic_positions(table, domain)
+
+
+def power_diagram(points, weights=None, *, box=(0.0, 0.0, 1.0, 1.0), unbounded=False, periodic=False,
+                  precision="double", threads=None, leaf_size=16, isa=None, progress=None):
     """The power (Laguerre) diagram of weighted points in the plane.
 
     The cell of seed i is the set of points p with
     ``|p - points[i]|**2 - weights[i] <= |p - points[j]|**2 - weights[j]``
     for every j, clipped to the box.
+
+    With ``periodic=True`` the box is the period cell of a torus: the plane
+    holds every copy ``points[j] + (sx * Lx, sy * Ly)`` of every seed (L the
+    box's sides, sx and sy any integers), and cell i is seed i's cell among
+    them, one polygon around its position wrapped into the box (a point
+    outside is wrapped in, see :func:`periodic_positions`). ``shifts`` then
+    names the copy each edge faces, so that the cells and their copies tile
+    the plane; the areas add up to the box's. Every cell is certified
+    complete: the copies near the box that it was computed among are widened
+    until none beyond them could cut it.
 
     Parameters
     ----------
@@ -213,6 +300,8 @@ def power_diagram(points, weights=None, *, box=(0.0, 0.0, 1.0, 1.0), unbounded=F
         The domain. Seeds outside it keep the part of their cell inside it.
     unbounded : bool
         Cells of the whole plane instead of a box (``box`` is then ignored).
+    periodic : bool
+        Cells of the torus whose period cell is ``box`` (not with unbounded).
     precision : "double" or "float"
         Cell arithmetic. Float cells resolve about 2^-20 of the seeds' extent,
         double cells about 2^-44.
@@ -252,12 +341,15 @@ def power_diagram(points, weights=None, *, box=(0.0, 0.0, 1.0, 1.0), unbounded=F
     n = table.shape[0]
     w = np.zeros(n) if weights is None else _float_vector("weights", weights, n)
     _precision(precision)
+    if periodic and unbounded:
+        raise ValueError("periodic: a periodic diagram needs a box (its period cell), not unbounded=True")
     domain = None if unbounded else _box(box)
     if progress is not None and not callable(progress):
         raise ValueError(f"progress: expected a callable (done, total), got {type(progress).__name__}")
-    arrays = _vorn.power_diagram(table, w, domain, precision, _count("threads", threads, 1, 4096, none_means=0),
+    arrays = _vorn.power_diagram(table, w, domain, bool(periodic), precision,
+                                 _count("threads", threads, 1, 4096, none_means=0),
                                  _count("leaf_size", leaf_size, 1, 2**31 - 1), isa, progress)
-    return PowerDiagram(arrays, domain)
+    return PowerDiagram(arrays, domain, bool(periodic))
 
 
 def _need_fit(what):

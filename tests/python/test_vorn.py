@@ -75,6 +75,57 @@ class Cells(unittest.TestCase):
                     self.assertEqual(getattr(other, name).tobytes(), getattr(first, name).tobytes(), name)
 
 
+class Periodic(unittest.TestCase):
+    def test_two_seeds_face_each_other_directly_and_across_the_side(self):
+        # x = 1.75 wraps to 0.75: the bisectors are x = 0.5 and, with the
+        # copies one period away, x = 0 (= 1).
+        d = vorn.power_diagram([[0.25, 0.5], [1.75, 0.5]], periodic=True)
+        self.assertTrue(d.periodic)
+        np.testing.assert_array_equal(d.areas, [0.5, 0.5])
+        vertices, neighbours = d.cell(0)
+        np.testing.assert_array_equal(vertices, [[0.5, 1], [0, 1], [0, 0], [0.5, 0]])
+        np.testing.assert_array_equal(neighbours, [0, 1, 0, 1])
+        np.testing.assert_array_equal(d.shifts[d.cell_begin[0]:d.cell_begin[1]], [[0, 1], [-1, 0], [0, -1], [0, 0]])
+        np.testing.assert_array_equal(vorn.periodic_positions([[0.25, 0.5], [1.75, 0.5], [-0.25, 1.0]]),
+                                      [[0.25, 0.5], [0.75, 0.5], [0.75, 0.0]])
+
+    def test_cells_tile_the_torus_and_every_edge_is_seen_back_with_the_opposite_shift(self):
+        rng = np.random.default_rng(7)
+        points, weights = rng.random((2000, 2)) * [2, 1], 1e-4 * rng.random(2000)
+        for precision in ("double", "float"):
+            with self.subTest(precision=precision):
+                d = vorn.power_diagram(points, weights, box=(0, 0, 2, 1), periodic=True, precision=precision)
+                self.assertAlmostEqual(d.areas.sum(), 2.0, delta=1e-12 if precision == "double" else 1e-4)
+                self.assertEqual(d.shifts.shape, (len(d.vertices), 2))
+                self.assertEqual(d.shifts.dtype, np.int8)
+                self.assertEqual(d.band["growths"], 0)
+                owner = np.repeat(np.arange(len(d)), np.diff(d.cell_begin))
+                faced = set(zip(owner, d.neighbours, d.shifts[:, 0], d.shifts[:, 1]))
+                for i, j, sx, sy in faced:
+                    self.assertIn((j, i, -sx, -sy), faced)
+                i, j, length = d.edges()
+                self.assertAlmostEqual(length.sum(), 0.5 * sum(
+                    np.hypot(*(np.roll(p, -1, axis=0) - p).T).sum() for p in d.polygons()),
+                    delta=1e-9 if precision == "double" else 1e-4)
+
+    def test_shifts_share_the_result_memory_and_box_diagrams_have_none(self):
+        d = vorn.power_diagram(*seeds(300), periodic=True)
+        self.assertFalse(d.shifts.flags.writeable)
+        self.assertFalse(d.shifts.flags.owndata)
+        shifts = d.shifts
+        del d
+        self.assertEqual(shifts.shape[1], 2)
+        plain = vorn.power_diagram(*seeds(300))
+        self.assertIsNone(plain.shifts)
+        self.assertIsNone(plain.band)
+        self.assertFalse(plain.periodic)
+
+    def test_periodic_needs_a_box(self):
+        with self.assertRaises(ValueError) as caught:
+            vorn.power_diagram([[0, 0]], periodic=True, unbounded=True)
+        self.assertIn("a periodic diagram needs a box", str(caught.exception))
+
+
 class Arrays(unittest.TestCase):
     def test_results_share_the_computed_memory_and_are_read_only(self):
         d = vorn.power_diagram(*seeds(200))
@@ -237,6 +288,13 @@ class Fitting(unittest.TestCase):
         # Heavy cells are small: more seeds' cells lie in the left third.
         self.assertGreater(np.sum(centroids[:, 0] < 1 / 3), 500 * 0.5)
 
+    def test_periodic_cells_carry_their_whole_mass(self):
+        points, weights = seeds(300, seed=10)
+        d = vorn.power_diagram(points, weights, periodic=True)
+        masses, centroids = d.moments(np.ones((7, 5)))
+        np.testing.assert_allclose(masses, d.areas, rtol=1e-12, atol=1e-15)
+        np.testing.assert_allclose(centroids[~d.empty], d.centroids[~d.empty], atol=1e-12)
+
     def test_lloyd_moves_to_centroids_and_fits_when_asked(self):
         points, _ = seeds(400, seed=9)
         moves = []
@@ -313,6 +371,10 @@ class Plots(unittest.TestCase):
         d = vorn.power_diagram(*seeds(100))
         ax = vorn.PowerDiagram.plot(d, plt.figure().gca())
         self.assertEqual(len(ax.collections[0].get_paths()), int((~d.empty).sum()))
+        # A periodic diagram draws each cell with its eight nearest copies, which the box clips.
+        d = vorn.power_diagram(*seeds(100), periodic=True)
+        ax = vorn.PowerDiagram.plot(d, plt.figure().gca())
+        self.assertEqual(len(ax.collections[0].get_paths()), 9 * int((~d.empty).sum()))
 
 
 if __name__ == "__main__":

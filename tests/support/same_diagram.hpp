@@ -30,6 +30,7 @@ template <class T>
 inline ::testing::AssertionResult same_diagram(host::PowerDiagram const& a, host::PowerDiagram const& b) {
   for (auto r : {same_bits(a.cell_begin, b.cell_begin, "cell_begin"), same_bits(a.xs, b.xs, "xs"),
                  same_bits(a.ys, b.ys, "ys"), same_bits(a.neighbours, b.neighbours, "neighbours"),
+                 same_bits(a.neighbour_shifts, b.neighbour_shifts, "neighbour_shifts"),
                  same_bits(a.areas, b.areas, "areas"), same_bits(a.centroid_x, b.centroid_x, "centroid_x"),
                  same_bits(a.centroid_y, b.centroid_y, "centroid_y"), same_bits(a.empty, b.empty, "empty"),
                  same_bits(a.unbounded, b.unbounded, "unbounded")}) {

@@ -410,6 +410,71 @@ TEST(VornPowerFit, SeedsDrawnFromADensityImageGatherWhereItIsDark) {
   EXPECT_EQ(left, 300);
 }
 
+// ---- Periodic diagrams ----------------------------------------------------------
+
+// Seeds at x = 0.25 and (wrapped from 1.75) 0.75 on the torus of the unit
+// square: each cell is a half of the box, facing the other seed across
+// x = 0.5 directly and across x = 0 or 1 through its copy, and its own
+// copies above and below.
+TEST(VornPower, PeriodicCellsNameTheCopyEachEdgeFaces) {
+  test::ScratchDir dir;
+  test::write_text(dir / "s.csv", "x,y,weight\n0.25,0.5,0\n1.75,0.5,0\n");
+  const Outcome r = power(dir, "s.csv --periodic --box 0,0,1,1 --output cells.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "domain       [0, 1] x [0, 1], periodic")) << r.out;
+  EXPECT_TRUE(contains(r.out, "outside      1 seed outside the box, wrapped into it by whole periods")) << r.out;
+  EXPECT_TRUE(contains(r.out, "area         cells 1, domain 1")) << r.out;
+  EXPECT_EQ(lines(test::read_text(dir / "cells.csv")),
+            (std::vector<std::string>{
+                "seed,x,y,weight,area,centroid_x,centroid_y,empty,unbounded,vertices,neighbours,neighbour_shifts",
+                "0,0.25,0.5,0,0.5,0.25,0.5,0,0,0.5 1 0 1 0 0 0.5 0,0 1 0 1,0 1 -1 0 0 -1 0 0",
+                "1,0.75,0.5,0,0.5,0.75,0.5,0,0,1 0 1 1 0.5 1 0.5 0,0 1 0 1,1 0 0 1 0 0 0 -1"}));
+  ASSERT_EQ(power(dir, "s.csv --periodic --box 0,0,1,1 --output cells.json").status, 0);
+  const std::string json = test::read_text(dir / "cells.json");
+  EXPECT_TRUE(contains(json, "\"precision\":\"double\",\"periodic\":true,")) << json;
+  EXPECT_TRUE(contains(json, "\"neighbours\":[0,1,0,1],\"shifts\":[[0,1],[-1,0],[0,-1],[0,0]]}")) << json;
+}
+
+// A periodic cell file reads back as its (wrapped) seeds and gives itself
+// again; a box diagram's file has neither the column nor shifts.
+TEST(VornPower, PeriodicCellFileReadsBackAsItsSeeds) {
+  test::ScratchDir dir;
+  std::string csv;
+  for (int i = 0; i < 200; ++i) {
+    csv += std::to_string((i * 37 % 101) / 50.5 - 0.5) + "," + std::to_string((i * 59 % 103) / 103.0 * 3.0) + "," +
+           std::to_string((i % 7) * 1e-3) + "\n";
+  }
+  test::write_text(dir / "s.csv", csv);
+  const Outcome first = power(dir, "s.csv --periodic --box 0,0,1,3 --output first.csv");
+  ASSERT_EQ(first.status, 0) << first.err;
+  const Outcome again = power(dir, "first.csv --periodic --box 0,0,1,3 --output second.csv");
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(test::read_text(dir / "second.csv"), test::read_text(dir / "first.csv"));
+  const std::size_t at = again.out.find("relative difference ");
+  ASSERT_NE(at, std::string::npos) << again.out;
+  EXPECT_LT(std::fabs(std::stod(again.out.substr(at + 20))), 1e-14) << again.out;
+  ASSERT_EQ(power(dir, "s.csv --box 0,0,1,3 --output box.json").status, 0);
+  const std::string box = test::read_text(dir / "box.json");
+  EXPECT_TRUE(contains(box, "\"periodic\":false") && !contains(box, "\"shifts\"")) << box.substr(0, 200);
+}
+
+// The picture wraps the cells into the box: a cell across a side is drawn
+// once for each side it reaches into, so there are more polygons than cells.
+TEST(VornPower, PeriodicPictureWrapsCellsIntoTheBox) {
+  test::ScratchDir dir;
+  const Outcome r = power(dir, "--periodic --seeds 200 --svg p.svg --output c.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "band         ")) << r.out;
+  const std::string svg = test::read_text(dir / "p.svg");
+  std::size_t polygons = 0;
+  for (std::size_t at = svg.find("<polygon"); at != std::string::npos; at = svg.find("<polygon", at + 1)) ++polygons;
+  const std::string cells = test::read_text(dir / "c.csv");
+  const std::size_t non_empty = static_cast<std::size_t>(std::count(cells.begin(), cells.end(), '\n')) - 1;
+  EXPECT_GT(polygons, non_empty);
+  EXPECT_TRUE(contains(svg, ">Periodic power diagram of 200 seeds")) << svg.substr(0, 800);
+  EXPECT_TRUE(contains(svg, "cells wrapped into the period box")) << svg.substr(svg.size() - 600);
+}
+
 // ---- Errors -------------------------------------------------------------------
 
 struct PowerError {
@@ -511,6 +576,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "half the tolerance; scale them by 0.9090909090909091"},
         PowerError{"density_not_an_image", "0.2,0.2\n0.8,0.8\n", "s.csv --box 0,0,1,1 --lloyd 1 --density s.csv",
                    "s.csv: unknown density image type '.csv': use .npy or .pgm"},
+        PowerError{"periodic_without_box", "0,0\n1,1\n", "s.csv --periodic --output keep.csv",
+                   "--periodic needs --box XMIN,YMIN,XMAX,YMAX with a seed file: the box is the period cell"},
+        PowerError{"periodic_and_unbounded", "", "--periodic --unbounded",
+                   "--periodic and --unbounded exclude each other: a period needs a box"},
+        PowerError{"periodic_with_a_value", "", "--periodic=yes", "--periodic takes no value"},
+        PowerError{"fit_periodic", "", "--periodic --fit equal",
+                   "--fit does not take --periodic yet: fitting works on a box's cells"},
         PowerError{"picture_is_a_device", "0,0\n1,1\n", "s.csv --output keep.csv --svg /dev/null",
                    "/dev/null: is not a regular file: outputs go to a temporary file that then replaces the target, so "
                    "a device or pipe cannot be one"}),

@@ -12,6 +12,20 @@
 // the heaviest of them (the lowest index among equally heavy ones) gets it and
 // the others are empty.
 //
+// Periodic diagrams (options.periodic) tile the flat torus whose period
+// cell is the domain box: the plane holds every copy of every seed, seed j
+// at p_j + (sx Lx, sy Ly) for all integers sx, sy, with Lx = x_max - x_min
+// and Ly = y_max - y_min (as doubles), and cell i is seed i's power cell
+// among all those copies, a convex polygon around the seed's own position
+// that may cross the box's sides. A seed outside the box is first wrapped
+// into it (periodic_positions: [x_min, x_max) x [y_min, y_max)). Every edge
+// names the copy of the neighbour it faces; a seed may face copies of
+// itself (few seeds, heavy weights) and several copies of one neighbour. The
+// cells are computed among copies of the seeds in a band around the box,
+// and a cell is kept only when no copy beyond the band can cut it (else
+// the band is doubled and the cell computed again), so nothing is assumed
+// about the seeds' spacing. The areas add up to the box's.
+//
 // Scale: the engine sees the seeds (and box) moved toward the origin by an
 // exact shift and scaled by a power of two, so cells come out the same in
 // any units: a diagram of seeds 1e-9 apart is as accurate as one of seeds 1
@@ -47,6 +61,9 @@ enum class CellPrecision { single_precision, double_precision };
 
 struct PowerDiagramOptions {
   std::optional<Box> domain = Box{};  // nullopt: cells of the whole plane
+  // Cells of the flat torus whose period cell is `domain` (which must be
+  // given): see the top of this header.
+  bool periodic = false;
   CellPrecision precision = CellPrecision::double_precision;
   // Threads of the whole call (the tree's at most the runtime pool's); 0:
   // $VORN_NUM_THREADS, else every hardware thread.
@@ -79,6 +96,17 @@ struct PowerDiagramTimings {
 // and consecutive edges have different neighbours (except box and infinite
 // edges, which meet at corners).
 //
+// A periodic diagram's edges name seeds only (no domain or infinite edge),
+// and neighbour_shifts holds two small integers per edge, (sx, sy), each
+// -1, 0 or 1 (a cell and its neighbours' cells lie within half a period of
+// their seeds, so the copy faced is at most one period away): edge k lies
+// on the bisector with the copy of seed neighbours[k] at
+// p + (sx Lx, sy Ly), p its wrapped position. The relation is mutual with
+// opposite shifts: if cell i faces j's copy (sx, sy), cell j faces i's copy
+// (-sx, -sy) along the same edge moved by (-sx Lx, -sy Ly). Translating
+// every cell by every (a Lx, b Ly) tiles the plane. neighbour_shifts is empty
+// for other diagrams.
+//
 // An unbounded cell (possible only without a domain) is returned as the
 // engine's finite stand-in: its infinite edges (neighbour infinite_edge) lie
 // at arbitrary positions beyond every finite feature; its finite edges and the
@@ -90,6 +118,7 @@ struct PowerDiagram {
   std::vector<double> xs;
   std::vector<double> ys;
   std::vector<std::int32_t> neighbours;
+  std::vector<std::int8_t> neighbour_shifts;    // periodic diagrams: 2 per edge (sx, sy); else empty
   std::vector<double> areas;                    // n
   std::vector<double> centroid_x, centroid_y;  // n
   std::vector<std::uint8_t> empty;              // n; 1 for an empty cell
@@ -97,10 +126,24 @@ struct PowerDiagram {
   PowerDiagramTimings timings;
   int threads = 0;  // threads the call ran on
   IsaLevel isa = IsaLevel::x86_64;  // the level whose builds computed it
+  // Periodic diagrams: the copies of seeds (ghosts) in the last band
+  // computed, its widths beyond the box's sides along x and y in the
+  // caller's units, and how often it was doubled because a cell was not yet
+  // certified complete.
+  std::int64_t ghost_count = 0;
+  double band_x = 0.0, band_y = 0.0;
+  int band_growths = 0;
 
   std::int64_t cell_count() const { return static_cast<std::int64_t>(areas.size()); }
   std::int64_t vertex_count(std::int64_t cell) const { return cell_begin[cell + 1] - cell_begin[cell]; }
 };
+
+// The positions (n x 2) wrapped into `box` periodically, as a periodic
+// diagram takes them: x becomes x - k Lx for the integer k that puts it in
+// [x_min, x_max) (x_max itself becomes x_min; a result that rounds onto
+// x_max is x_min too), y likewise; positions inside stay as they are.
+// Non-finite values are left for power_diagram to refuse.
+std::vector<double> periodic_positions(std::span<const double> positions, const Box& box);
 
 // Computes the power diagram of `positions` (n x 2: x then y per seed) with
 // `weights` (n values, or empty for all zero).
@@ -108,7 +151,8 @@ struct PowerDiagram {
 // Throws std::invalid_argument, before any work, naming what is wrong: an odd
 // number of coordinates, a weight count other than n or 0, a non-finite
 // coordinate or weight (with the seed's index), n at or above 2^31, an empty,
-// inverted or non-finite domain box, a thread count outside 0 to 4096, a
+// inverted or non-finite domain box, a periodic diagram without a domain
+// box, a thread count outside 0 to 4096, a
 // leaf size below 1 or an initial capacity outside 4 to 2^24, an unknown level in
 // $VORN_ISA_LEVEL, or weights too far apart for the seeds' extent in the
 // arithmetic asked for (the message gives the bound). Throws
