@@ -123,12 +123,17 @@ FitOutcome fit_seeds(const PowerOptions& o, SeedTable& seeds, const host::PowerD
     int diagrams = 0;
     for (const host::FitIteration& it : result.history) diagrams += it.diagrams;
     const std::string what = o.fit == "target" ? "target areas" : density ? "equal masses" : "equal areas";
-    const std::string state = result.converged ? "converged" : "NOT converged";
+    const std::string state = result.converged ? "converged" : result.stalled ? "STALLED" : "NOT converged";
     out.summary += "fit          " + what + ", " + state + " after " + plural(last.iteration, "iteration") + " (" +
                    plural(diagrams, "diagram") + "): largest relative error " +
                    scientific(last.max_relative_error) + ", tolerance " + scientific(o.tolerance) + "\n";
     out.converged = result.converged;
-    if (!result.converged) {
+    if (result.stalled) {
+      out.shortfall = "the fit stalled at largest relative error " + scientific(last.max_relative_error) +
+                      " (tolerance " + scientific(o.tolerance) +
+                      "): no fraction of a Newton step improves it, so the cells' arithmetic resolves no more; the "
+                      "outputs hold the best weights reached (--tolerance)";
+    } else if (!result.converged) {
       out.shortfall = "the fit did not converge in " + plural(o.max_iterations, "iteration") +
                       ": largest relative error " + scientific(last.max_relative_error) + " (tolerance " +
                       scientific(o.tolerance) + "); the outputs hold the best weights reached (--max-iterations)";

@@ -18,6 +18,9 @@ namespace vorn::host {
 
 namespace {
 
+// A step halved below this fraction no longer helps: each halving costs a diagram.
+constexpr double min_step = 0x1p-12;
+
 using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -61,7 +64,9 @@ void check_targets(std::span<const double> targets, std::size_t n, const FitOpti
     sum += targets[i];
   }
   const double total = domain_mass(o);
-  if (std::fabs(sum - total) > 0.5 * o.tolerance * total) {
+  // Half the tolerance, or the rounding of the sum itself where that is more.
+  const double slack = std::max(0.5 * o.tolerance, 4.0 * static_cast<double>(n) * 0x1p-53);
+  if (std::fabs(sum - total) > slack * total) {
     throw std::invalid_argument("the targets add up to " + text(sum) + ", but the domain holds " + text(total) +
                                 (o.density ? " (the density's total mass)" : " (its area)") +
                                 ": they must agree to within half the tolerance; scale them by " +
@@ -205,10 +210,11 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     const double before = std::sqrt(squared_error(current.masses, targets));
     std::vector<double> trial(n);
     for (double tau = 1.0;; tau *= 0.5) {
-      if (tau < 0x1p-30) {
-        throw std::range_error("no fraction of the Newton step improves the fit at iteration " +
-                               std::to_string(iteration) + " (largest relative error " + text(error) +
-                               "): the targets may ask for more than the arithmetic resolves");
+      if (tau < min_step) {
+        // The error is down to what the arithmetic resolves: the masses move
+        // by rounding, not by the step. The best weights stand.
+        result.stalled = true;
+        break;
       }
       for (std::size_t i = 0; i < n; ++i) trial[i] = result.weights[i] + tau * newton.step[i];
       Evaluation next = evaluate(positions, trial, o);
@@ -220,7 +226,8 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
         break;
       }
     }
-    error = record(r);
+    error = record(r);  // a stalled iteration too, with step 0: its diagrams were spent
+    if (result.stalled) break;
   }
   result.converged = error <= o.tolerance;
   result.diagram = std::move(current.diagram);

@@ -296,6 +296,7 @@ py::dict fit_result(host::FitResult r) {
   out["weights"] = view(*weights, {n}, owner_of(weights.get()));
   weights.release();
   out["converged"] = r.converged;
+  out["stalled"] = r.stalled;
   out["history"] = history;
   auto diagram = std::make_unique<DiagramResult>();
   diagram->diagram = std::move(r.diagram);

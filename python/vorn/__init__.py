@@ -390,6 +390,8 @@ class FitResult:
     diagram : PowerDiagram under those weights
     masses : float64, (n,); the cells' areas, or masses under the density
     converged : bool; the tolerance was reached
+    stalled : bool; stopped short of it because no fraction of a Newton step
+        improved the error: the cells' arithmetic resolves no more
     history : list of dicts, the start (iteration 0) then every Newton
         iteration: "iteration", "max_relative_error", "step" (the fraction
         of the Newton step taken), "diagrams" (diagrams computed),
@@ -403,6 +405,7 @@ class FitResult:
         self.weights = arrays["weights"]
         self.masses = arrays["masses"]
         self.converged = arrays["converged"]
+        self.stalled = arrays["stalled"]
         self.history = arrays["history"]
         self.diagram = PowerDiagram(arrays["diagram"], box)
         if "points" in arrays:
@@ -470,14 +473,15 @@ def fit_weights(points, targets=None, *, weights=None, box=(0.0, 0.0, 1.0, 1.0),
     -------
     FitResult
         With ``converged`` False (and a RuntimeWarning) when the iterations
-        ran out first.
+        ran out first, or the fit stalled (``stalled``) at the error the
+        cells' arithmetic resolves.
 
     Raises
     ------
     ValueError
         Targets that are not positive, do not add up, a seed outside the box
         or on another, a bad density; or no start under which every cell
-        holds mass, or no step that improves the fit.
+        holds mass.
     KeyboardInterrupt
         Ctrl-C, within a fraction of a second of a diagram's cells.
     """
@@ -488,9 +492,11 @@ def fit_weights(points, targets=None, *, weights=None, box=(0.0, 0.0, 1.0, 1.0),
         _count("leaf_size", leaf_size, 1, 2**31 - 1), isa, callback), domain)
     if not result.converged:
         import warnings
-        warnings.warn(f"fit_weights did not converge in {max_iterations} iterations: largest relative error "
-                      f"{result.history[-1]['max_relative_error']:.3g} (tolerance {tolerance:g})", RuntimeWarning,
-                      stacklevel=2)
+        error = result.history[-1]["max_relative_error"]
+        why = (f"stalled at largest relative error {error:.3g}: no fraction of a Newton step improves it, the "
+               "cells' arithmetic resolves no more" if result.stalled else
+               f"did not converge in {max_iterations} iterations: largest relative error {error:.3g}")
+        warnings.warn(f"fit_weights {why} (tolerance {tolerance:g})", RuntimeWarning, stacklevel=2)
     return result
 
 

@@ -149,6 +149,18 @@ TEST(FitWeights, RunningOutOfIterationsIsReportedNotHidden) {
   EXPECT_LT(r.history.back().max_relative_error, r.history.front().max_relative_error);
 }
 
+// A tolerance below what the cells' arithmetic resolves: the fit stops with
+// the best weights and says so, after spending a bounded number of diagrams.
+TEST(FitWeights, ATolerancePastTheArithmeticStallsWithTheBestWeights) {
+  const test::Seeds s = test::uniform_seeds(400, 1.0, 0.0, 0.0, 21);
+  const host::FitResult r = host::fit_weights(s.positions, equal_targets(400), {}, unit_square(1e-17));
+  EXPECT_FALSE(r.converged);
+  EXPECT_TRUE(r.stalled);
+  EXPECT_EQ(r.history.back().step, 0.0);
+  EXPECT_LE(r.history.back().diagrams, 13);
+  EXPECT_LE(max_relative_error(r.masses, equal_targets(400)), 1e-11);
+}
+
 host::PixelDensity image(long long nx, long long ny, const std::vector<double>& values) { return {nx, ny, values}; }
 
 TEST(FitWeights, UniformDensityImageGivesTheDefaultsWeights) {

@@ -33,7 +33,8 @@ namespace vorn::host {
 struct FitIteration {
   int iteration = 0;
   double max_relative_error = 0.0;  // max over cells of |mass − target| / target, after the iteration
-  double step = 0.0;                // the fraction of the Newton step taken (1, 1/2, ...; 0 at the start)
+  double step = 0.0;                // the fraction of the Newton step taken (1, 1/2, ...; 0 at the
+                                    // start and when the fit stalled)
   int diagrams = 0;                 // diagrams computed in this iteration (1 + the halvings)
   int solver_iterations = 0;        // conjugate-gradient iterations of its linear solve (0: factorised)
   double solve_seconds = 0.0;       // time of the linear solve
@@ -56,6 +57,9 @@ struct FitResult {
   std::vector<double> masses;          // n: areas, or masses under the density
   std::vector<FitIteration> history;   // the start, then every iteration
   bool converged = false;              // the tolerance was reached within max_iterations
+  bool stalled = false;                // stopped short of it: no fraction of a Newton step (down to
+                                       // 1/4096) reduced the error, which is then at the level the
+                                       // arithmetic of the cells resolves
 };
 
 // Weights under which the cell of seed i (positions: x then y per seed) has
@@ -67,9 +71,9 @@ struct FitResult {
 // missing domain, a tolerance not positive, no iterations); for the other
 // errors, as power_diagram. Throws std::range_error when no start with
 // every cell holding mass is found (a seed whose cell lies where the
-// density is zero) or when no fraction of a Newton step improves. Returns
-// with converged == false when the iterations run out: the weights are the
-// best reached, and the history says how far.
+// density is zero). Returns with converged == false when the iterations run
+// out or the fit stalls (the tolerance asks for more than the arithmetic
+// resolves): the weights are the best reached, and the history says how far.
 FitResult fit_weights(std::span<const double> positions, std::span<const double> targets,
                       std::span<const double> initial_weights, const FitOptions& options);
 
