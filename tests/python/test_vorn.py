@@ -55,6 +55,34 @@ class Cells(unittest.TestCase):
                     self.assertEqual((adjacency != adjacency.T).nnz, 0)
                     self.assertAlmostEqual(adjacency.sum(), 2 * length.sum())
 
+    def test_interior_cells_agree_with_an_independent_voronoi_diagram(self):
+        try:
+            from scipy.spatial import Voronoi
+        except ImportError:
+            self.skipTest("scipy is not installed (Debian: python3-scipy)")
+        points, _ = seeds(2000, seed=12)
+        d = vorn.power_diagram(points)
+        peer = Voronoi(points)
+        ridges = {i: set() for i in range(len(points))}
+        for a, b in peer.ridge_points:
+            ridges[int(a)].add(int(b))
+            ridges[int(b)].add(int(a))
+        checked = 0
+        for i in range(len(points)):
+            region = peer.regions[peer.point_region[i]]
+            if not region or -1 in region:
+                continue
+            polygon = peer.vertices[region]
+            if np.any(polygon < 0) or np.any(polygon > 1):
+                continue  # reaches past the box, which clips vorn's cell
+            x, y = polygon[:, 0], polygon[:, 1]
+            area = 0.5 * abs(np.dot(x, np.roll(y, -1)) - np.dot(y, np.roll(x, -1)))
+            self.assertAlmostEqual(d.areas[i], area, delta=1e-9 * area)
+            _, around = d.cell(i)
+            self.assertEqual(set(around.tolist()) - {vorn.DOMAIN_EDGE}, ridges[i])
+            checked += 1
+        self.assertGreater(checked, 1800)
+
     def test_whole_plane_marks_hull_cells_unbounded(self):
         d = vorn.power_diagram([[0, 0], [1, 0], [-1, 0], [0, 1], [0, -1]], unbounded=True)
         np.testing.assert_array_equal(d.unbounded, [False, True, True, True, True])
