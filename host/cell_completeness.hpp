@@ -1,5 +1,7 @@
-// Whether a periodic cell computed among the copies of the seeds in a band
-// around the box is complete: no copy beyond the band can cut it.
+// Whether a cell computed among some of the seeds is complete: no seed
+// beyond the region whose seeds were all among them can cut it. Periodic
+// diagrams know the copies of the seeds in a band around the box; a
+// distributed diagram knows a rank's region and a band of ghost seeds.
 #pragma once
 
 #include <algorithm>
@@ -11,12 +13,20 @@
 
 namespace vorn::host::detail {
 
-// What the test needs, in the engine's frame (SeedFrame), and where each
+// What the test needs: the region whose every seed (or copy) was among the
+// seeds, in the units of the cells' vertices. Its sides may be infinite.
+struct KnownRegion {
+  Box region;
+  // Periodic diagrams: half the period along x and y; +infinity where
+  // seeds have no copies.
+  double half_period_x, half_period_y;
+  double heaviest;  // the largest weight of a seed beyond the region
+};
+
+// The periodic test, in the engine's frame (SeedFrame), and where each
 // slot's verdict goes.
 struct Completeness {
-  Box region;                           // the box widened by the band: every copy inside it was among the seeds
-  double half_period_x, half_period_y;
-  double heaviest;                      // the largest weight
+  KnownRegion known;                    // the box widened by the band: every copy inside it was among the seeds
   // The rounding level of float and of double vertices anywhere in the
   // region, which the frame's reach bounds.
   double rounding_single, rounding_double;
@@ -30,15 +40,16 @@ struct Completeness {
 // cell is the start rectangle, which holds the complete cell, cut by some
 // of the seeds; an empty one is empty for good.) A vertex v passes either
 // way (rounding: the vertices' rounding level, taken off every distance):
-// - the rectangle of half a period each way around v lies in the region:
+// - (periodic) the rectangle of half a period each way around v lies in the region:
 //   it holds the copy of every seed nearest to v, whose power distance at v
 //   is the least of all that seed's copies (they weigh the same), and the
 //   cell already lies on the seed's side of that copy's bisector;
 // - |v - p|^2 + (heaviest - w) <= d(v)^2, d(v) the distance from v to the
 //   outside of the region: a copy beyond the band weighs at most
-//   `heaviest` and lies at least d(v) from v.
+//   `heaviest` and lies at least d(v) from v. (An infinite d(v), a region
+//   unbounded all round, passes every vertex.)
 template <class T>
-bool is_complete(const Completeness& c, double x, double y, double w, const T* xs, const T* ys, std::size_t n,
+bool is_complete(const KnownRegion& c, double x, double y, double w, const T* xs, const T* ys, std::size_t n,
                  double rounding) {
   const Box& r = c.region;
   const double reach_x = c.half_period_x + rounding, reach_y = c.half_period_y + rounding;

@@ -204,10 +204,7 @@ Completeness completeness_in(const Torus& t, Band band, std::vector<std::uint8_t
   const auto in = [&](double length) { return SeedFrame::scaled(length, f.exponent); };
   const Box region{f.x_in(t.box.x_min) - in(band.x), f.y_in(t.box.y_min) - in(band.y), f.x_in(t.box.x_max) + in(band.x),
                    f.y_in(t.box.y_max) + in(band.y)};
-  return {region,
-          in(0.5 * t.period_x),
-          in(0.5 * t.period_y),
-          t.weights.empty() ? 0.0 : f.w_in(t.heaviest),
+  return {{region, in(0.5 * t.period_x), in(0.5 * t.period_y), t.weights.empty() ? 0.0 : f.w_in(t.heaviest)},
           in(rounding_level(f, 0.0, false)),
           in(rounding_level(f, 0.0, true)),
           complete};

@@ -29,7 +29,7 @@ void neighbour_text(TextOutput& out, std::int32_t neighbour, bool quoted) {
 
 void csv_row(TextOutput& out, const DiagramView& v, std::size_t i) {
   const PowerDiagram& d = v.diagram;
-  out.integer(static_cast<long long>(i));
+  out.integer(v.seed_number(i));
   for (const double value : {v.seeds.positions[2 * i], v.seeds.positions[2 * i + 1], v.seeds.weights[i]}) {
     out.write(",");
     csv_number(out, value);
@@ -73,7 +73,7 @@ void csv_row(TextOutput& out, const DiagramView& v, std::size_t i) {
 void json_cell(TextOutput& out, const DiagramView& v, std::size_t i) {
   const PowerDiagram& d = v.diagram;
   out.write("{\"seed\":");
-  out.integer(static_cast<long long>(i));
+  out.integer(v.seed_number(i));
   const char* keys[] = {",\"x\":", ",\"y\":", ",\"weight\":"};
   const double values[] = {v.seeds.positions[2 * i], v.seeds.positions[2 * i + 1], v.seeds.weights[i]};
   for (int k = 0; k < 3; ++k) {

@@ -27,7 +27,9 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "text_output.hpp"
@@ -51,6 +53,13 @@ struct DiagramView {
   host::CellPrecision precision;
   PictureColour colour_by = PictureColour::area;
   bool periodic = false;  // the domain is a period cell; seeds are the wrapped ones
+  // Part of a larger set (a rank's share of a distributed diagram): cell
+  // i's number in the caller's set, in the files' "seed" field; empty: i.
+  std::span<const std::int64_t> seed_numbers = {};
+
+  long long seed_number(std::size_t i) const {
+    return seed_numbers.empty() ? static_cast<long long>(i) : static_cast<long long>(seed_numbers[i]);
+  }
 };
 
 void write_cells_csv(TextOutput& out, const DiagramView& view);

@@ -1,6 +1,8 @@
 #include "npy.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -162,6 +164,9 @@ class NpyFile {
   NpyFile(const NpyFile&) = delete;
   NpyFile& operator=(const NpyFile&) = delete;
 
+  // Whether the file is a regular one, whose size is known.
+  bool sized() const { return sized_; }
+
   // Bytes left in a regular file; nothing for a pipe or device.
   std::optional<std::uint64_t> remaining() const { return sized_ ? std::optional(remaining_) : std::nullopt; }
 
@@ -280,6 +285,46 @@ NpyArray read_npy(const std::filesystem::path& path) {
   } catch (const ToolError& e) {
     throw ToolError(input_name(path) + ": " + e.what());
   }
+}
+
+NpyLayout read_npy_layout(const std::filesystem::path& path) {
+  NpyFile file(path);
+  try {
+    if (!file.sized()) throw ToolError("not a regular file: its rows are read by position");
+    const std::uint64_t size = *file.remaining();
+    NpyHeader header = parse_npy_header(read_header_text(file));
+    check_header(header);
+    const std::uint64_t held = *file.remaining();
+    const auto expected = data_bytes(header.shape);
+    if (!expected || *expected != held) wrong_data_size(header, expected, held);
+    return {std::move(header), size - held};
+  } catch (const ToolError& e) {
+    throw ToolError(input_name(path) + ": " + e.what());
+  }
+}
+
+std::vector<double> read_npy_values(const std::filesystem::path& path, const NpyLayout& layout, std::uint64_t first,
+                                    std::uint64_t count) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw ToolError(input_name(path) + ": cannot open: " + std::strerror(errno));
+  std::vector<double> values(static_cast<std::size_t>(count));
+  auto* bytes = reinterpret_cast<char*>(values.data());
+  const std::uint64_t total = count * sizeof(double);
+  std::uint64_t done = 0;
+  while (done < total) {
+    const ssize_t got = ::pread(fd, bytes + done, static_cast<std::size_t>(total - done),
+                                static_cast<off_t>(layout.data_offset + first * sizeof(double) + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      const std::string why = got < 0 ? std::strerror(errno) : "the file shrank while being read";
+      ::close(fd);
+      throw ToolError(input_name(path) + ": cannot read values " + std::to_string(first) + " to " +
+                      std::to_string(first + count) + ": " + why);
+    }
+    done += static_cast<std::uint64_t>(got);
+  }
+  ::close(fd);
+  return values;  // x86-64 is little-endian, like '<f8'
 }
 
 }  // namespace vorn::tools

@@ -3,6 +3,7 @@
 // file holds and what was expected.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -31,5 +32,21 @@ NpyHeader parse_npy_header(const std::string& text);
 // file really holds, whatever its header claims; a shape with an extent of
 // 0 is an empty array.
 NpyArray read_npy(const std::filesystem::path& path);
+
+// A regular .npy file's checked header and where its data starts, for
+// reading part of the data by position.
+struct NpyLayout {
+  NpyHeader header;
+  std::uint64_t data_offset = 0;  // bytes from the start of the file
+};
+
+// The layout of `path`, a regular file; throws ToolError ("<path>:
+// <problem>") for what read_npy refuses, reading only the header.
+NpyLayout read_npy_layout(const std::filesystem::path& path);
+
+// Values [first, first + count) of the data that `layout` describes (as
+// read_npy_layout gave it for `path`), read from their bytes only.
+std::vector<double> read_npy_values(const std::filesystem::path& path, const NpyLayout& layout, std::uint64_t first,
+                                    std::uint64_t count);
 
 }  // namespace vorn::tools

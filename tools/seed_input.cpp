@@ -245,29 +245,58 @@ SeedTable parse_csv_seeds(std::string_view text, std::string_view name) {
   return seeds;
 }
 
-SeedTable read_npy_seeds(const std::filesystem::path& path) {
-  NpyArray array = read_npy(path);
-  const auto& shape = array.shape;
+namespace {
+
+// The seed count of an array of `shape`, refused unless (n, 2) or (n, 3).
+std::size_t seed_rows(const std::filesystem::path& path, const std::vector<long long>& shape) {
   if (shape.size() != 2 || (shape[1] != 2 && shape[1] != 3)) {
     std::string dims;
     for (std::size_t i = 0; i < shape.size(); ++i) dims += (i ? ", " : "") + std::to_string(shape[i]);
     throw ToolError(input_name(path) + ": seeds need shape (n, 2) or (n, 3), the array has shape (" + dims + ")");
   }
-  const std::size_t n = static_cast<std::size_t>(shape[0]), k = static_cast<std::size_t>(shape[1]);
+  const std::size_t n = static_cast<std::size_t>(shape[0]);
   if (n >= seed_limit) throw ToolError(input_name(path) + ": " + std::to_string(n) + " seeds: the count must stay below 2^31");
+  return n;
+}
+
+// The seeds of `values`, rows of `columns` values, the first being row
+// `first_row` of the file.
+SeedTable seeds_of_rows(const std::filesystem::path& path, const std::vector<double>& values, std::size_t columns,
+                        std::size_t first_row) {
+  const std::size_t n = values.size() / columns;
   SeedTable seeds{std::vector<double>(2 * n), std::vector<double>(n, 0.0), {}};
-  static const char* const columns[] = {"x", "y", "weight"};
+  static const char* const names[] = {"x", "y", "weight"};
   for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t j = 0; j < k; ++j) {
-      const double v = array.values[i * k + j];
+    for (std::size_t j = 0; j < columns; ++j) {
+      const double v = values[i * columns + j];
       if (!std::isfinite(v)) {
-        throw ToolError(input_name(path) + ": row " + std::to_string(i) + ", column " + std::to_string(j) + " (" +
-                        columns[j] + ") is not a finite number");
+        throw ToolError(input_name(path) + ": row " + std::to_string(first_row + i) + ", column " + std::to_string(j) +
+                        " (" + names[j] + ") is not a finite number");
       }
       (j < 2 ? seeds.positions[2 * i + j] : seeds.weights[i]) = v;
     }
   }
   return seeds;
+}
+
+}  // namespace
+
+SeedTable read_npy_seeds(const std::filesystem::path& path) {
+  NpyArray array = read_npy(path);
+  seed_rows(path, array.shape);
+  return seeds_of_rows(path, array.values, static_cast<std::size_t>(array.shape[1]), 0);
+}
+
+SeedTable read_npy_seed_share(const std::filesystem::path& path, int part, int parts, long long& first_row,
+                              long long& total_rows) {
+  const NpyLayout layout = read_npy_layout(path);
+  const std::size_t n = seed_rows(path, layout.header.shape);
+  const auto columns = static_cast<std::size_t>(layout.header.shape[1]);
+  const std::size_t first = n * static_cast<std::size_t>(part) / static_cast<std::size_t>(parts);
+  const std::size_t end = n * static_cast<std::size_t>(part + 1) / static_cast<std::size_t>(parts);
+  first_row = static_cast<long long>(first);
+  total_rows = static_cast<long long>(n);
+  return seeds_of_rows(path, read_npy_values(path, layout, first * columns, (end - first) * columns), columns, first);
 }
 
 namespace {

@@ -30,6 +30,14 @@ SeedTable parse_csv_seeds(std::string_view text, std::string_view name);
 // Throws ToolError naming the file and, for a non-finite value, its row and column.
 SeedTable read_npy_seeds(const std::filesystem::path& path);
 
+// Share `part` of `parts` of a .npy seed file, rows n part / parts to
+// n (part + 1) / parts (n the file's rows), read from those rows' bytes
+// only and checked as read_npy_seeds checks the whole file, rows named by
+// their numbers in the file. `first_row` receives the share's first row,
+// `total_rows` n.
+SeedTable read_npy_seed_share(const std::filesystem::path& path, int part, int parts, long long& first_row,
+                              long long& total_rows);
+
 // By extension: .csv or .npy (any case); throws ToolError for anything else.
 // "-" is the standard input, a .npy stream or else CSV text.
 SeedTable read_seeds(const std::filesystem::path& path);
