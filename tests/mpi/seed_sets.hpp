@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ struct SeedSet {
   std::vector<double> positions;  // x then y per seed
   std::vector<double> weights;
 };
+
+// Test names show the set's name, not its bytes.
+inline void PrintTo(const SeedSet& s, std::ostream* os) { *os << s.name; }
 
 inline double unit(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * 0x1.0p-53; }
 
