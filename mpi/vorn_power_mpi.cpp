@@ -91,9 +91,14 @@ std::string milliseconds(double seconds) {
   return text;
 }
 
+// "12.3 MiB", or "45.6 KiB" below a mebibyte.
 std::string mebibytes(double bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1 << 20));
+  if (bytes < (1 << 20)) {
+    std::snprintf(text, sizeof text, "%.1f KiB", bytes / (1 << 10));
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1 << 20));
+  }
   return text;
 }
 
