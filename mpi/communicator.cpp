@@ -134,8 +134,8 @@ std::vector<std::byte> Communicator::exchange_bytes(const std::vector<std::span<
   const std::vector<int> send_at = displacements(send_counts, sent);
   const std::vector<int> receive_at = displacements(receive_counts, total);
   std::vector<std::byte> incoming(total * item);
-  MPI_Alltoallv(outgoing.data(), send_counts.data(), send_at.data(), type.get(), incoming.data(),
-                receive_counts.data(), receive_at.data(), type.get(), comm_);
+  MPI_Alltoallv(outgoing.data(), send_counts.data(), send_at.data(), type.get(), incoming.data(), receive_counts.data(),
+                receive_at.data(), type.get(), comm_);
   return incoming;
 }
 

@@ -106,7 +106,6 @@ struct Neighbourhood {
   const Communicator& comm;
   const PlaneSplit& split;
   const SetFacts& facts;
-  host::Box domain;
   double band;
   std::vector<SeedRecord> owned, ghosts;  // each by increasing seed number
   // Per owned seed, the rectangle whose every seed it knows beyond the
@@ -132,8 +131,8 @@ struct Neighbourhood {
   // Sends every request to every rank and merges the answers into the ghosts.
   void answer_requests(const std::vector<GhostRequest>& mine) {
     const std::vector<GhostRequest> all = comm.gather_all(std::span<const GhostRequest>(mine));
-    stats.ghost_bytes += static_cast<std::uint64_t>(mine.size() * sizeof(GhostRequest)) *
-                         static_cast<std::uint64_t>(comm.size() - 1);
+    stats.ghost_bytes +=
+        static_cast<std::uint64_t>(mine.size() * sizeof(GhostRequest)) * static_cast<std::uint64_t>(comm.size() - 1);
     const SeedsByX index(owned);
     std::vector<std::vector<std::size_t>> picked(static_cast<std::size_t>(comm.size()));
     for (const GhostRequest& q : all) {
@@ -169,8 +168,8 @@ struct Neighbourhood {
 // where each owned seed is in it.
 struct LocalSet {
   std::vector<double> positions, weights;
-  std::vector<std::int64_t> seed;        // per local index
-  std::vector<std::int32_t> owned_at;   // per owned seed, its local index
+  std::vector<std::int64_t> seed;      // per local index
+  std::vector<std::int32_t> owned_at;  // per owned seed, its local index
 };
 
 LocalSet local_set(const std::vector<SeedRecord>& owned, const std::vector<SeedRecord>& ghosts) {
@@ -228,14 +227,14 @@ struct OpenCells {
   std::vector<GhostRequest> requests;
 };
 
-OpenCells uncertified(const Neighbourhood& hood, const host::PowerDiagram& d, const LocalSet& l,
-                                      double rounding) {
+OpenCells uncertified(const Neighbourhood& hood, const host::PowerDiagram& d, const LocalSet& l, double rounding) {
   const host::detail::KnownRegion band{hood.known_region(hood.comm.rank()), infinity, infinity, hood.facts.heaviest};
   const host::Box everything = hood.facts.bounds;
   OpenCells open;
   for (std::size_t i = 0; i < l.owned_at.size(); ++i) {
     const auto c = static_cast<std::size_t>(l.owned_at[i]);
-    const auto begin = static_cast<std::size_t>(d.cell_begin[c]), count = static_cast<std::size_t>(d.vertex_count(static_cast<std::int64_t>(c)));
+    const auto begin = static_cast<std::size_t>(d.cell_begin[c]),
+               count = static_cast<std::size_t>(d.vertex_count(static_cast<std::int64_t>(c)));
     const double x = l.positions[2 * c], y = l.positions[2 * c + 1], w = l.weights[c];
     const double* xs = d.xs.data() + begin;
     const double* ys = d.ys.data() + begin;
@@ -255,7 +254,7 @@ OpenCells uncertified(const Neighbourhood& hood, const host::PowerDiagram& d, co
 }
 
 // The owned cells of the local diagram, with neighbours in the caller's numbers.
-host::PowerDiagram owned_cells(host::PowerDiagram&& d, const LocalSet& l) {
+host::PowerDiagram owned_cells(const host::PowerDiagram& d, const LocalSet& l) {
   host::PowerDiagram out;
   out.cell_begin.push_back(0);
   for (const std::int32_t at : l.owned_at) {
@@ -289,15 +288,23 @@ DistributedDiagram distributed_power_diagram(const Communicator& comm, std::vect
   DistributedDiagram out;
   if (facts.count == 0) return out;
   const PlaneSplit split = agreed_split(comm, share, facts, domain);
-  out.stats.split = seconds_since(start);
+  const double split_seconds = seconds_since(start);
 
   start = Clock::now();
-  const double spacing = std::sqrt((domain.x_max - domain.x_min) * (domain.y_max - domain.y_min) /
-                                   static_cast<double>(facts.count));
-  Neighbourhood hood{comm, split, facts, domain, band_spacings * spacing + std::sqrt(facts.heaviest - facts.lightest),
-                     distributed(comm, std::move(share), split, out.stats.seed_bytes), {}, {}, {}};
-  out.stats.distribute = seconds_since(start);
-  hood.stats.seed_bytes = out.stats.seed_bytes;
+  std::uint64_t seed_bytes = 0;
+  const double spacing =
+      std::sqrt((domain.x_max - domain.x_min) * (domain.y_max - domain.y_min) / static_cast<double>(facts.count));
+  Neighbourhood hood{comm,
+                     split,
+                     facts,
+                     band_spacings * spacing + std::sqrt(facts.heaviest - facts.lightest),
+                     distributed(comm, std::move(share), split, seed_bytes),
+                     {},
+                     {},
+                     {}};
+  hood.stats.distribute = seconds_since(start);
+  hood.stats.split = split_seconds;
+  hood.stats.seed_bytes = seed_bytes;
   hood.answered.resize(hood.owned.size());
 
   start = Clock::now();
@@ -335,7 +342,7 @@ DistributedDiagram distributed_power_diagram(const Communicator& comm, std::vect
   }
   hood.stats.owned = static_cast<std::int64_t>(hood.owned.size());
   hood.stats.ghosts = static_cast<std::int64_t>(hood.ghosts.size());
-  out.cells = owned_cells(std::move(diagram), local);
+  out.cells = owned_cells(diagram, local);
   out.seeds = std::move(hood.owned);
   out.stats = hood.stats;
   return out;

@@ -40,11 +40,11 @@ struct SeedRecord {
 };
 
 struct DistributedStats {
-  std::int64_t owned = 0;           // seeds of this rank's region
-  std::int64_t ghosts = 0;          // other ranks' seeds among which its cells were computed
-  int requests = 0;                 // rounds of requests for more ghosts (the same on every rank)
-  std::uint64_t seed_bytes = 0;     // bytes this rank sent to move seeds to their regions
-  std::uint64_t ghost_bytes = 0;    // bytes this rank sent as ghosts, requests and answers
+  std::int64_t owned = 0;         // seeds of this rank's region
+  std::int64_t ghosts = 0;        // other ranks' seeds among which its cells were computed
+  int requests = 0;               // rounds of requests for more ghosts (the same on every rank)
+  std::uint64_t seed_bytes = 0;   // bytes this rank sent to move seeds to their regions
+  std::uint64_t ghost_bytes = 0;  // bytes this rank sent as ghosts, requests and answers
   // Wall-clock seconds of each step on this rank.
   double split = 0.0, distribute = 0.0, ghost_exchange = 0.0, cells = 0.0;
 };

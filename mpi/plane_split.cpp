@@ -46,13 +46,14 @@ struct Builder {
         return along(a, axis) < along(b, axis) || (along(a, axis) == along(b, axis) && a.seed < b.seed);
       };
       std::sort(points.begin(), points.end(), before);
-      const std::size_t quantile = points.size() * static_cast<std::size_t>(below_ranks) / static_cast<std::size_t>(count);
+      const std::size_t quantile =
+          points.size() * static_cast<std::size_t>(below_ranks) / static_cast<std::size_t>(count);
       cut = along(points[quantile], axis);
       // Points on the cut go above it, with every point equal to the quantile's.
       split_at = static_cast<std::size_t>(
-          std::lower_bound(points.begin(), points.end(), cut, [axis](const SamplePoint& p, double v) {
-            return along(p, axis) < v;
-          }) - points.begin());
+          std::lower_bound(points.begin(), points.end(), cut,
+                           [axis](const SamplePoint& p, double v) { return along(p, axis) < v; }) -
+          points.begin());
     }
     const int node = static_cast<int>(split.nodes.size());
     split.nodes.push_back({axis, cut, 0, 0});

@@ -27,8 +27,8 @@ struct PlaneSplit {
     double cut;
     int below, above;
   };
-  std::vector<Node> nodes;          // node 0 is the root; empty for a single rank
-  std::vector<host::Box> regions;   // per rank
+  std::vector<Node> nodes;         // node 0 is the root; empty for a single rank
+  std::vector<host::Box> regions;  // per rank
 
   int owner(double x, double y) const;
 };

@@ -107,9 +107,7 @@ struct Spread {
   double largest, mean;
 };
 
-Spread spread(const mpi::Communicator& comm, double v) {
-  return {comm.max(v), comm.sum(v) / comm.size()};
-}
+Spread spread(const mpi::Communicator& comm, double v) { return {comm.max(v), comm.sum(v) / comm.size()}; }
 
 struct RunTimes {
   double read = 0.0, write = 0.0;
@@ -117,7 +115,8 @@ struct RunTimes {
 
 // Collective: the whole run's figures, printed by rank 0.
 void print_summary(const mpi::Communicator& comm, const tools::PowerOptions& o, const mpi::DistributedDiagram& d,
-                   const host::Box& box, std::int64_t seeds, RunTimes times) {
+                   const host::PowerDiagramOptions& options, std::int64_t seeds, RunTimes times) {
+  const host::Box& box = *options.domain;
   std::int64_t empty = 0, outside = 0;
   double area = 0.0;
   for (std::size_t i = 0; i < d.seeds.size(); ++i) {
@@ -138,8 +137,9 @@ void print_summary(const mpi::Communicator& comm, const tools::PowerOptions& o, 
   if (comm.rank() != 0) return;
   const double domain_area = (box.x_max - box.x_min) * (box.y_max - box.y_min);
   std::printf("seeds        %lld (%s)\n", static_cast<long long>(seeds), tools::input_name(*o.input).c_str());
-  std::printf("domain       [%s, %s] x [%s, %s]\n", tools::shortest(box.x_min).c_str(), tools::shortest(box.x_max).c_str(),
-              tools::shortest(box.y_min).c_str(), tools::shortest(box.y_max).c_str());
+  std::printf("domain       [%s, %s] x [%s, %s]\n", tools::shortest(box.x_min).c_str(),
+              tools::shortest(box.x_max).c_str(), tools::shortest(box.y_min).c_str(),
+              tools::shortest(box.y_max).c_str());
   if (outside > 0) {
     std::printf("outside      %lld seed%s outside the box; %s cell is the part inside the box, if any\n",
                 static_cast<long long>(outside), outside == 1 ? "" : "s", outside == 1 ? "its" : "each one's");
@@ -155,8 +155,8 @@ void print_summary(const mpi::Communicator& comm, const tools::PowerOptions& o, 
   std::printf("memory       peak per rank at most %s (mean %s)\n", mebibytes(memory.largest).c_str(),
               mebibytes(memory.mean).c_str());
   std::printf("cells        %s, %d thread%s per rank, leaf size %lld\n",
-              o.precision == host::CellPrecision::single_precision ? "float" : "double", d.cells.threads,
-              d.cells.threads == 1 ? "" : "s", o.leaf_size);
+              o.precision == host::CellPrecision::single_precision ? "float" : "double", options.threads,
+              options.threads == 1 ? "" : "s", o.leaf_size);
   std::printf("empty cells  %lld\n", static_cast<long long>(empty));
   std::printf("time         slowest rank: read %s, split %s, distribute %s, ghosts %s, cells %s%s\n",
               milliseconds(read).c_str(), milliseconds(split).c_str(), milliseconds(distribute).c_str(),
@@ -193,9 +193,9 @@ host::Box bounding_box(const mpi::Communicator& comm, const std::vector<mpi::See
   }
   b = {comm.min(b.x_min), comm.min(b.y_min), comm.max(b.x_max), comm.max(b.y_max)};
   if (!(b.x_min < b.x_max) || !(b.y_min < b.y_max)) {
-    throw mpi::RankFailure({tools::input_name(input) +
-                                ": the seeds' bounding box has no area (no seeds, or all on one line): give --box",
-                            2});
+    throw mpi::RankFailure(
+        {tools::input_name(input) + ": the seeds' bounding box has no area (no seeds, or all on one line): give --box",
+         2});
   }
   return b;
 }
@@ -242,8 +242,9 @@ int run(const mpi::Communicator& comm, int argc, char** argv) {
   if (total == 0) throw mpi::RankFailure({tools::input_name(input) + ": no seeds", 2});
   options.domain = o.box ? *o.box : bounding_box(comm, share, input);
   options.precision = o.precision;
-  options.threads = o.threads > 0 ? o.threads : std::max(1, static_cast<int>(std::thread::hardware_concurrency()) /
-                                                                  comm.ranks_on_node());
+  options.threads = o.threads > 0
+                        ? o.threads
+                        : std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / comm.ranks_on_node());
   options.leaf_size = o.leaf_size;
   const mpi::DistributedDiagram diagram = mpi::distributed_power_diagram(comm, std::move(share), options);
 
@@ -265,7 +266,7 @@ int run(const mpi::Communicator& comm, int argc, char** argv) {
     comm.agreed([&] { outputs->commit(); });
   }
   times.write = seconds_since(write_start);
-  print_summary(comm, o, diagram, *options.domain, total, times);
+  print_summary(comm, o, diagram, options, total, times);
   return 0;
 }
 

@@ -3,6 +3,8 @@
 // cells of its own seeds. Collectives run unconditionally (non-fatal
 // checks only), so that a failure on one rank never leaves the others
 // waiting.
+#include "distributed_diagram.hpp"
+
 #include <gtest/gtest.h>
 #include <mpi.h>
 
@@ -14,7 +16,6 @@
 #include <vector>
 
 #include "communicator.hpp"
-#include "distributed_diagram.hpp"
 #include "seed_sets.hpp"
 #include "vorn/host/power_diagram.hpp"
 
@@ -115,7 +116,8 @@ TEST(DistributedDiagramGhosts, CellsBeyondTheBandAreCompletedByRequests) {
   for (std::size_t k = 0; k < mine.seeds.size(); ++k) {
     const auto i = static_cast<std::size_t>(mine.seeds[k].seed);
     EXPECT_NEAR(mine.cells.areas[k], whole.areas[i], 1e-12 * std::max(whole.areas[i], 1.0 / 2000)) << "seed " << i;
-    EXPECT_EQ(neighbour_set(mine.cells, static_cast<std::int64_t>(k)), neighbour_set(whole, static_cast<std::int64_t>(i)))
+    EXPECT_EQ(neighbour_set(mine.cells, static_cast<std::int64_t>(k)),
+              neighbour_set(whole, static_cast<std::int64_t>(i)))
         << "seed " << i;
   }
 }

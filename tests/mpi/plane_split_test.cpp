@@ -1,5 +1,7 @@
 // The split of the plane among ranks and the cut reach of a cell: the two
 // facts the distributed diagram rests on, checked without MPI.
+#include "plane_split.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "cell_reach.hpp"
-#include "plane_split.hpp"
 #include "seed_sets.hpp"
 #include "vorn/host/power_diagram.hpp"
 
@@ -105,7 +106,8 @@ TEST(CellReach, SeedsBeyondTheReachDoNotCutTheCell) {
       std::vector<std::size_t> near_ids;
       for (std::size_t j = 0; j < s.weights.size(); ++j) {
         if (std::fabs(s.positions[2 * j] - s.positions[2 * i]) > 0.1 ||
-            std::fabs(s.positions[2 * j + 1] - s.positions[2 * i + 1]) > 0.1) continue;
+            std::fabs(s.positions[2 * j + 1] - s.positions[2 * i + 1]) > 0.1)
+          continue;
         near_positions.insert(near_positions.end(), {s.positions[2 * j], s.positions[2 * j + 1]});
         near_weights.push_back(s.weights[j]), near_ids.push_back(j);
       }

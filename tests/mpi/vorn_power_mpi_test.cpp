@@ -88,7 +88,8 @@ std::vector<std::string> fields(const std::string& line) {
 TEST(VornPowerMpi, RankFilesTogetherHoldTheSingleProcessCells) {
   test::ScratchDir dir;
   write_seeds(dir / "seeds.npy", test::uniform_set("uniform", 1000, 0.5, 21));
-  const Outcome single = run(std::string("'") + VORN_POWER_PROGRAM + "'", dir, "seeds.npy --box 0,0,1,1 --output one.csv");
+  const Outcome single =
+      run(std::string("'") + VORN_POWER_PROGRAM + "'", dir, "seeds.npy --box 0,0,1,1 --output one.csv");
   ASSERT_EQ(single.status, 0) << single.err;
   const Outcome r = power_mpi(dir, 3, "seeds.npy --box 0,0,1,1 --output cells.csv");
   ASSERT_EQ(r.status, 0) << r.err;
@@ -119,7 +120,8 @@ TEST(VornPowerMpi, ARankWithoutSeedsWritesAHeaderOnly) {
   for (int rank = 0; rank < 4; ++rank) {
     const std::string text = test::read_text(dir / ("cells." + std::to_string(rank) + ".json"));
     empty_files += contains(text, "\"cells\":[\n\n]}");
-    for (std::size_t at = text.find("{\"seed\":"); at != std::string::npos; at = text.find("{\"seed\":", at + 1)) ++cells;
+    for (std::size_t at = text.find("{\"seed\":"); at != std::string::npos; at = text.find("{\"seed\":", at + 1))
+      ++cells;
   }
   EXPECT_GE(empty_files, 1);
   EXPECT_EQ(cells, 3);
@@ -136,7 +138,7 @@ TEST(VornPowerMpi, ABadRowOnOneRankStopsAllWithOneMessageAndNoOutput) {
   EXPECT_TRUE(contains(r.err, "vorn-power-mpi: error: bad.npy: row 250, column 2 (weight) is not a finite number\n"))
       << r.err;
   EXPECT_EQ(r.err.find("vorn-power-mpi: error"), r.err.rfind("vorn-power-mpi: error")) << "more than one message:\n"
-                                                                                        << r.err;
+                                                                                       << r.err;
   EXPECT_EQ(dir.listing(), std::vector<std::string>{"bad.npy"});
 }
 
