@@ -280,9 +280,11 @@ int main(int argc, char** argv) {
     try {
       status = run(comm, argc, argv);
     } catch (const mpi::RankFailure& e) {
-      // Every rank has the same failure: one message, from rank 0.
+      // Every rank has the same failure: one message and the status, from
+      // rank 0 (the launcher returns it); the others end quietly, so that
+      // a quiet launcher (mpirun -q) adds nothing to the message.
       if (comm.rank() == 0) std::fprintf(stderr, "vorn-power-mpi: error: %s\n", e.what());
-      status = e.status;
+      status = comm.rank() == 0 ? e.status : 0;
     }
   }
   MPI_Finalize();
