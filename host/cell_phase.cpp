@@ -125,8 +125,8 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBloc
   if (const Completeness* c = job.completeness) {
     const std::size_t t = tree_seed_of(job, slot);
     const double rounding = std::is_same_v<T, double> ? c->rounding_double : c->rounding_single;
-    c->complete[slot] = is_complete(c->known, job.tree.positions[2 * t], job.tree.positions[2 * t + 1], job.tree.weights[t],
-                                    cell.xs, cell.ys, n, rounding);
+    c->complete[slot] = is_complete(c->known, job.tree.positions[2 * t], job.tree.positions[2 * t + 1],
+                                    job.tree.weights[t], cell.xs, cell.ys, n, rounding);
   }
   job.out.empty[caller] = n == 0;
   job.out.unbounded[caller] = n != 0 && cell.unbounded;
