@@ -200,10 +200,13 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     const auto solve_start = Clock::now();
     std::vector<double> rhs(n);
     for (std::size_t i = 0; i < n; ++i) rhs[i] = targets[i] - current.masses[i];
-    // An inexact Newton step: its solve grows more precise as the error falls.
+    // An inexact Newton step: the solve's residual adds about its relative
+    // tolerance times the error to the next error. A tenth of the error
+    // keeps that below the quadratic term; nearer the end, what keeps the
+    // next error a hundredth of the fit's tolerance is enough.
     const detail::NewtonStep newton = solver.solve(
         detail::mass_derivatives(current.diagram, positions, o.density, *o.diagram.domain, current.diagram.threads),
-        rhs, std::clamp(0.1 * error, 1e-13, 1e-2));
+        rhs, std::clamp(std::max(0.1 * error, 0.01 * o.tolerance / error), 1e-13, 1e-2));
     r.solver_iterations = newton.iterations;
     r.solve_seconds = seconds_since(solve_start);
 
