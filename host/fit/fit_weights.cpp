@@ -212,7 +212,10 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
 
     const double before = std::sqrt(squared_error(current.masses, targets));
     std::vector<double> trial(n);
-    for (double tau = 1.0;; tau *= 0.5) {
+    // A step that needed halving is likely to need it again: each trial
+    // costs a diagram, so the next starts from twice the step taken.
+    const double first = std::min(1.0, 2.0 * (result.history.back().step > 0 ? result.history.back().step : 1.0));
+    for (double tau = first;; tau *= 0.5) {
       if (tau < min_step) {
         // The error is down to what the arithmetic resolves: the masses move
         // by rounding, not by the step. The best weights stand.
