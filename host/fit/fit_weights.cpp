@@ -20,6 +20,12 @@ namespace {
 
 // A step halved below this fraction no longer helps: each halving costs a diagram.
 constexpr double min_step = 0x1p-12;
+// Once a full step has been taken and the error is below `newton_region`, Newton's
+// model of the masses holds: a step that fails even at `min_step_near`
+// meets the rounding of the masses, not a flaw of the model, and further
+// halvings would only spend diagrams on it.
+constexpr double newton_region = 1e-6;
+constexpr double min_step_near = 0x1p-3;
 
 using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -215,8 +221,10 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     // A step that needed halving is likely to need it again: each trial
     // costs a diagram, so the next starts from twice the step taken.
     const double first = std::min(1.0, 2.0 * (result.history.back().step > 0 ? result.history.back().step : 1.0));
+    const bool near = error < newton_region && std::any_of(result.history.begin(), result.history.end(),
+                                                           [](const FitIteration& h) { return h.step == 1.0; });
     for (double tau = first;; tau *= 0.5) {
-      if (tau < min_step) {
+      if (tau < (near ? min_step_near : min_step)) {
         // The error is down to what the arithmetic resolves: the masses move
         // by rounding, not by the step. The best weights stand.
         result.stalled = true;

@@ -175,7 +175,9 @@ TEST(FitWeights, ATolerancePastTheArithmeticStallsWithTheBestWeights) {
   EXPECT_FALSE(r.converged);
   EXPECT_TRUE(r.stalled);
   EXPECT_EQ(r.history.back().step, 0.0);
-  EXPECT_LE(r.history.back().diagrams, 13);
+  // Full steps led there, so a few halvings tell rounding from a bad step.
+  EXPECT_TRUE(std::any_of(r.history.begin(), r.history.end(), [](const auto& h) { return h.step == 1.0; }));
+  EXPECT_LE(r.history.back().diagrams, 4);
   EXPECT_LE(max_relative_error(r.masses, equal_targets(400)), 1e-11);
 }
 
