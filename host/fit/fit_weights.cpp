@@ -20,6 +20,12 @@ namespace {
 
 // A step halved below this fraction no longer helps: each halving costs a diagram.
 constexpr double min_step = 0x1p-12;
+// Once a full step has been taken and the error is below `newton_region`, Newton's
+// model of the masses holds: a step that fails even at `min_step_near`
+// meets the rounding of the masses, not a flaw of the model, and further
+// halvings would only spend diagrams on it.
+constexpr double newton_region = 1e-6;
+constexpr double min_step_near = 0x1p-3;
 
 using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -200,17 +206,25 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     const auto solve_start = Clock::now();
     std::vector<double> rhs(n);
     for (std::size_t i = 0; i < n; ++i) rhs[i] = targets[i] - current.masses[i];
-    // An inexact Newton step: its solve grows more precise as the error falls.
+    // An inexact Newton step: the solve's residual adds about its relative
+    // tolerance times the error to the next error. A tenth of the error
+    // keeps that below the quadratic term; nearer the end, what keeps the
+    // next error a hundredth of the fit's tolerance is enough.
     const detail::NewtonStep newton = solver.solve(
         detail::mass_derivatives(current.diagram, positions, o.density, *o.diagram.domain, current.diagram.threads),
-        rhs, std::clamp(0.1 * error, 1e-13, 1e-2));
+        rhs, std::clamp(std::max(0.1 * error, 0.01 * o.tolerance / error), 1e-13, 1e-2));
     r.solver_iterations = newton.iterations;
     r.solve_seconds = seconds_since(solve_start);
 
     const double before = std::sqrt(squared_error(current.masses, targets));
     std::vector<double> trial(n);
-    for (double tau = 1.0;; tau *= 0.5) {
-      if (tau < min_step) {
+    // A step that needed halving is likely to need it again: each trial
+    // costs a diagram, so the next starts from twice the step taken.
+    const double first = std::min(1.0, 2.0 * (result.history.back().step > 0 ? result.history.back().step : 1.0));
+    const bool near = error < newton_region && std::any_of(result.history.begin(), result.history.end(),
+                                                           [](const FitIteration& h) { return h.step == 1.0; });
+    for (double tau = first;; tau *= 0.5) {
+      if (tau < (near ? min_step_near : min_step)) {
         // The error is down to what the arithmetic resolves: the masses move
         // by rounding, not by the step. The best weights stand.
         result.stalled = true;

@@ -2,7 +2,9 @@
 
 #include <Eigen/IterativeLinearSolvers>
 #include <Eigen/SparseCholesky>
-#ifdef VORN_FIT_METIS
+#ifdef VORN_FIT_CHOLMOD
+#include <Eigen/CholmodSupport>
+#elif defined(VORN_FIT_METIS)
 #include <iostream>  // Eigen's METIS support reports errors on std::cerr without including it
 #include <Eigen/MetisSupport>
 #endif
@@ -18,53 +20,105 @@ namespace vorn::host::detail {
 
 namespace {
 
-using Triplet = Eigen::Triplet<double, int>;
-
-// The coupling of cell i with each higher-numbered neighbour across its edges.
-void couplings_of(const PowerDiagram& d, std::span<const double> p, const PixelDensity* density, const Box& box,
-                  std::size_t i, std::vector<Triplet>& out) {
-  const auto begin = static_cast<std::size_t>(d.cell_begin[i]), end = static_cast<std::size_t>(d.cell_begin[i + 1]);
-  for (std::size_t k = begin; k < end; ++k) {
-    const std::int32_t j = d.neighbours[k];
-    if (j < 0 || static_cast<std::size_t>(j) <= i) continue;
-    const std::size_t next = k + 1 < end ? k + 1 : begin;
-    const double edge = density ? segment_mass(*density, box, d.xs[k], d.ys[k], d.xs[next], d.ys[next])
-                                : std::hypot(d.xs[next] - d.xs[k], d.ys[next] - d.ys[k]);
-    const auto jj = static_cast<std::size_t>(j);
-    const double c = edge / (2.0 * std::hypot(p[2 * jj] - p[2 * i], p[2 * jj + 1] - p[2 * i + 1]));
-    if (c == 0.0) continue;
-    const int a = static_cast<int>(i), b = static_cast<int>(j);
-    out.insert(out.end(), {Triplet(a, b, -c), Triplet(b, a, -c), Triplet(a, a, c), Triplet(b, b, c)});
-  }
+// The coupling of cell i with its neighbour across the edge from vertex k.
+double coupling(const PowerDiagram& d, std::span<const double> p, const PixelDensity* density, const Box& box,
+                std::size_t i, std::size_t j, std::size_t k, std::size_t next) {
+  const double edge = density ? segment_mass(*density, box, d.xs[k], d.ys[k], d.xs[next], d.ys[next])
+                              : std::hypot(d.xs[next] - d.xs[k], d.ys[next] - d.ys[k]);
+  return edge / (2.0 * std::hypot(p[2 * j] - p[2 * i], p[2 * j + 1] - p[2 * i + 1]));
 }
+
+struct Entry {
+  int row;
+  double value;
+};
 
 }  // namespace
 
 Eigen::SparseMatrix<double> mass_derivatives(const PowerDiagram& diagram, std::span<const double> positions,
                                              const PixelDensity* density, const Box& box, int threads) {
   const std::size_t n = static_cast<std::size_t>(diagram.cell_count());
-  constexpr std::size_t block = 4096;
-  std::vector<std::vector<Triplet>> parts((n + block - 1) / block);
+  const auto& begin = diagram.cell_begin;
   const int workers = threads > 0 ? threads : vorn::detail::configured_thread_count();
-  for_each_index(parts.size(), workers, [&](std::size_t b) {
-    for (std::size_t i = b * block; i < std::min(n, b * block + block); ++i) {
-      couplings_of(diagram, positions, density, box, i, parts[b]);
+  constexpr std::size_t block = 4096;
+  const std::size_t blocks = (n + block - 1) / block;
+  auto each_cell = [&](auto&& work) {
+    for_each_index(blocks, workers, [&](std::size_t b) {
+      for (std::size_t i = b * block; i < std::min(n, b * block + block); ++i) work(i);
+    });
+  };
+
+  // Column i: the diagonal, then one entry per higher-numbered neighbour in
+  // increasing row order (edges to one neighbour summed), in a slot of room
+  // for every edge to a higher-numbered cell.
+  std::vector<std::size_t> room(n + 1, 0);
+  each_cell([&](std::size_t i) {
+    std::size_t edges = 0;
+    for (auto k = static_cast<std::size_t>(begin[i]); k < static_cast<std::size_t>(begin[i + 1]); ++k) {
+      edges += diagram.neighbours[k] > static_cast<std::int32_t>(i);
+    }
+    room[i + 1] = 1 + edges;
+  });
+  std::partial_sum(room.begin(), room.end(), room.begin());
+  std::vector<Entry> slots(room[n]);
+  std::vector<int> used(n + 1, 0);
+  each_cell([&](std::size_t i) {
+    Entry* column = slots.data() + room[i];
+    int size = 1;
+    column[0] = {static_cast<int>(i), 0.0};
+    const auto first = static_cast<std::size_t>(begin[i]), last = static_cast<std::size_t>(begin[i + 1]);
+    for (std::size_t k = first; k < last; ++k) {
+      const std::int32_t j = diagram.neighbours[k];
+      if (j <= static_cast<std::int32_t>(i)) continue;
+      const double c = coupling(diagram, positions, density, box, i, static_cast<std::size_t>(j), k,
+                                k + 1 < last ? k + 1 : first);
+      Entry* at = column + 1;
+      while (at < column + size && at->row < j) ++at;
+      if (at < column + size && at->row == j) {
+        at->value -= c;
+        continue;
+      }
+      std::copy_backward(at, column + size, column + size + 1);
+      *at = {j, -c};
+      ++size;
+    }
+    used[i + 1] = size;
+  });
+
+  // The diagonal makes every row (and column) sum to zero; summed in one
+  // fixed order, whatever the number of threads.
+  for (std::size_t i = 0; i < n; ++i) {
+    Entry* column = slots.data() + room[i];
+    for (int e = 1; e < used[i + 1]; ++e) {
+      column[0].value -= column[e].value;
+      slots[room[static_cast<std::size_t>(column[e].row)]].value -= column[e].value;
+    }
+  }
+
+  std::partial_sum(used.begin(), used.end(), used.begin());
+  std::vector<int> rows(static_cast<std::size_t>(used[n]));
+  std::vector<double> values(rows.size());
+  each_cell([&](std::size_t i) {
+    const Entry* column = slots.data() + room[i];
+    for (int e = 0; e < used[i + 1] - used[i]; ++e) {
+      rows[static_cast<std::size_t>(used[i] + e)] = column[e].row;
+      values[static_cast<std::size_t>(used[i] + e)] = column[e].value;
     }
   });
-  std::vector<Triplet> all;
-  std::size_t total = 0;
-  for (const auto& part : parts) total += part.size();
-  all.reserve(total);
-  for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  Eigen::SparseMatrix<double> h(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(n));
-  h.setFromTriplets(all.begin(), all.end());  // sums the diagonal contributions
-  return h;
+  return Eigen::Map<const Eigen::SparseMatrix<double>>(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(n),
+                                                       used[n], used.data(), rows.data(), values.data());
 }
 
-// A nested-dissection ordering (METIS) keeps the factor of these planar
-// graphs' Laplacians far sparser than minimum degree does, where METIS is
-// built in.
-#ifdef VORN_FIT_METIS
+// CHOLMOD's supernodal Cholesky picks its own fill-reducing ordering
+// (nested dissection among them) and factors dense blocks through BLAS.
+// Without it, a nested-dissection ordering (METIS) keeps the simplicial
+// factor of these planar graphs' Laplacians far sparser than minimum degree
+// does.
+#ifdef VORN_FIT_CHOLMOD
+class NewtonSolver::Factor : public Eigen::CholmodSupernodalLLT<Eigen::SparseMatrix<double>, Eigen::Lower> {
+  using CholmodSupernodalLLT::CholmodSupernodalLLT;
+};
+#elif defined(VORN_FIT_METIS)
 class NewtonSolver::Factor
     : public Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>, Eigen::Lower, Eigen::MetisOrdering<int>> {
   using SimplicialLDLT::SimplicialLDLT;
@@ -119,7 +173,7 @@ NewtonStep NewtonSolver::solve(Eigen::SparseMatrix<double> h, std::span<const do
   Eigen::VectorXd x;
   bool solved = false;
   if (factor_ && factor_->rows() == n) {
-    Eigen::ConjugateGradient<Eigen::SparseMatrix<double>, Eigen::Lower | Eigen::Upper, FactorPreconditioner> cg;
+    Eigen::ConjugateGradient<Eigen::SparseMatrix<double>, Eigen::Lower, FactorPreconditioner> cg;
     cg.preconditioner().set(factor_.get());
     cg.setTolerance(tolerance);
     cg.setMaxIterations(preconditioned_iteration_limit);

@@ -16,11 +16,12 @@ namespace vorn::host::detail {
 // The cells' masses: their areas, or their integrals under the fit's density.
 std::vector<double> cell_masses(const PowerDiagram& diagram, const FitOptions& o);
 
-// H with H(i, j) = ∂ mass_i / ∂ w_j: for neighbours i ≠ j,
-// −(density integral along the shared edge) / (2 |p_i − p_j|), the edge's
-// length under the uniform density (density == nullptr); each diagonal
-// entry is minus the sum of its row's other entries. Symmetric; every row
-// sums to zero. Each shared edge is read once, from the lower-numbered cell.
+// The lower triangle, diagonal included, of H with H(i, j) = ∂ mass_i / ∂ w_j:
+// for neighbours i ≠ j, −(density integral along the shared edge) /
+// (2 |p_i − p_j|), the edge's length under the uniform density (density ==
+// nullptr); each diagonal entry is minus the sum of its row's other entries.
+// H is symmetric and every row sums to zero. Each shared edge is read once,
+// from the lower-numbered cell; the same result for any thread count.
 Eigen::SparseMatrix<double> mass_derivatives(const PowerDiagram& diagram, std::span<const double> positions,
                                              const PixelDensity* density, const Box& box, int threads);
 
@@ -30,14 +31,14 @@ struct NewtonStep {
 };
 
 // Solves the Newton systems of one fit. The first system is factorised
-// (sparse LDLT); later ones, whose matrices differ little from it, are
+// (sparse Cholesky); later ones, whose matrices differ little from it, are
 // solved by conjugate gradients preconditioned with that factorisation, and
 // factorised afresh only when that takes too long. H is singular along the
 // constant vector (its rows sum to zero), so weight 0 is pinned while
 // solving and the mean taken out afterwards; rhs must sum to (nearly) zero.
 class NewtonSolver {
  public:
-  class Factor;  // the sparse LDLT factorisation, with its ordering
+  class Factor;  // the sparse Cholesky factorisation, with its ordering
 
   NewtonSolver();
   ~NewtonSolver();

@@ -136,14 +136,6 @@ TEST_P(EngineRun, TooLittleStorageReturnsThreeAndLargerArraysFinishTheCell) {
   storage_too_small<float>(*this);
 }
 
-std::vector<WeightedPoint> random_points(int n, unsigned seed) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> u(0, 1), w(0, 1e-4);
-  std::vector<WeightedPoint> p;
-  for (int i = 0; i < n; ++i) p.push_back({u(rng), u(rng), w(rng)});
-  return p;
-}
-
 // Cells of seeds [first, last) of `tree`, each from the unit box: the
 // vertices and ids, bit for bit, one cell after another.
 template <class T>
@@ -173,7 +165,7 @@ CellBits<T> cells(EngineLibrary const& lib, engine::WeightedSeeds2 const& seeds,
 
 template <class T>
 void strided_matches_dense(EngineRun const& t) {
-  auto const points = random_points(500, 3);
+  auto const points = random_points(500, 3, 1e-4);
   SeedTree const dense(points, 7, Majorant::sloped), spread(points, 7, Majorant::sloped, 3);
   EXPECT_EQ(cells<T>(t.engine(), dense.seeds(), 0, 500, false), cells<T>(t.engine(), spread.seeds(), 0, 500, false));
 }
@@ -185,7 +177,7 @@ TEST_P(EngineRun, SeedSetIsReadThroughItsStrides) {
 
 template <class T>
 void threads_match_one_thread(EngineRun const& t) {
-  SeedTree const tree(random_points(2000, 4), 9);
+  SeedTree const tree(random_points(2000, 4, 1e-4), 9);
   auto const one = cells<T>(t.engine(), tree.seeds(), 0, 2000, false);
   std::vector<CellBits<T>> parts(4);
   std::vector<std::thread> threads;
@@ -208,7 +200,7 @@ TEST_P(EngineRun, ConcurrentCallsOverOneSeedSetGiveTheSingleThreadCells) {
 
 template <class T>
 void backends_agree(EngineRun const& t) {
-  SeedTree const tree(random_points(1500, 5), 9, Majorant::sloped);
+  SeedTree const tree(random_points(1500, 5, 1e-4), 9, Majorant::sloped);
   for (bool unbounded : {false, true}) {
     EXPECT_TRUE(cells<T>(t.engine(), tree.seeds(), 0, 1500, unbounded) ==
                 cells<T>(EngineLibrary::portable(), tree.seeds(), 0, 1500, unbounded))

@@ -180,14 +180,6 @@ TEST_P(Provider2d, KeepsANodeWhoseBoundIsMetExactly) {
   for_each_precision([]<class T> { exact_bound_keeps_the_node<T>(); });
 }
 
-std::vector<WeightedPoint> random_points(int n, unsigned seed) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> u(0, 1), w(0, 1e-3);
-  std::vector<WeightedPoint> p;
-  for (int i = 0; i < n; ++i) p.push_back({u(rng), u(rng), w(rng)});
-  return p;
-}
-
 // The point range of the leaf that holds point k.
 std::pair<long long, long long> leaf_range(Seeds const& seeds, long long k) {
   long long node = 0;
@@ -200,7 +192,7 @@ std::pair<long long, long long> leaf_range(Seeds const& seeds, long long k) {
 // Unbounded, nothing is pruned: every other seed exactly once, the first
 // ones from the seed's own leaf, and switching states mid-walk resumes it.
 TEST_P(Provider2d, UnboundedCellGetsEveryOtherSeedOnceNearestLeafFirst) {
-  SeedTree tree(random_points(300, 5), SeedTree::levels_for(300, 6));
+  SeedTree tree(random_points(300, 5, 1e-3), SeedTree::levels_for(300, 6));
   for (long long seed : {0LL, 77LL, 299LL}) {
     auto const provider = Provider<double>::for_seed(tree.seeds(), seed);
     Local<double> local{};
@@ -221,7 +213,7 @@ TEST_P(Provider2d, UnboundedCellGetsEveryOtherSeedOnceNearestLeafFirst) {
 }
 
 TEST_P(Provider2d, StatesMayChangeMidWalkWithoutRestartingIt) {
-  SeedTree tree(random_points(100, 6), SeedTree::levels_for(100, 4));
+  SeedTree tree(random_points(100, 6, 1e-3), SeedTree::levels_for(100, 4));
   auto const provider = Provider<double>::for_seed(tree.seeds(), 42);
   Local<double> local{};
   std::vector<double> cx{-9, 9, 9, -9, 0, 0, 0, 0}, cy{-9, -9, 9, 9, 0, 0, 0, 0};
@@ -245,7 +237,7 @@ TEST_P(Provider2d, StatesMayChangeMidWalkWithoutRestartingIt) {
 template <class T>
 void upcoming_leaf_seed_is_what_next_yields() {
   int const levels = SeedTree::levels_for(300, 6);
-  SeedTree tree(random_points(300, 8), levels);
+  SeedTree tree(random_points(300, 8, 1e-3), levels);
   for (long long seed : {0LL, 5LL, 150LL, 299LL}) {
     auto const provider = Provider<T>::for_seed(tree.seeds(), seed);
     Local<T> local{};
@@ -285,7 +277,7 @@ TEST_P(Provider2d, UpcomingLeafSeedIsTheSeedNextYieldsFromTheLeaf) {
 // The bisector: kept side is where the cell's seed is no farther in power
 // distance; the float plane is the double one rounded.
 TEST_P(Provider2d, FloatPlanesAreTheDoublePlanesRounded) {
-  SeedTree tree(random_points(64, 7), SeedTree::levels_for(64, 4));
+  SeedTree tree(random_points(64, 7, 1e-3), SeedTree::levels_for(64, 4));
   for (long long seed = 0; seed < 64; seed += 9) {
     auto const p64 = Provider<double>::for_seed(tree.seeds(), seed);
     auto const p32 = Provider<float>::for_seed(tree.seeds(), seed);

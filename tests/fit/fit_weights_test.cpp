@@ -83,7 +83,9 @@ TEST(FitWeights, NewtonMatrixIsTheDerivativeOfTheAreas) {
   const test::Seeds s = test::uniform_seeds(60, 1.0, 0.0, 2e-3, 7);
   host::PowerDiagramOptions o;
   const host::PowerDiagram d = host::power_diagram(s.positions, s.weights, o);
-  const Eigen::SparseMatrix<double> h = host::detail::mass_derivatives(d, s.positions, nullptr, Box{}, 1);
+  const Eigen::SparseMatrix<double> lower = host::detail::mass_derivatives(d, s.positions, nullptr, Box{}, 1);
+  const Eigen::SparseMatrix<double> h = lower.selfadjointView<Eigen::Lower>();
+  ASSERT_EQ(Eigen::SparseMatrix<double>(lower.triangularView<Eigen::StrictlyUpper>()).nonZeros(), 0);
   const double eps = 1e-7;
   for (const int j : {0, 13, 59}) {
     std::vector<double> up = s.weights, down = s.weights;
@@ -98,6 +100,22 @@ TEST(FitWeights, NewtonMatrixIsTheDerivativeOfTheAreas) {
     }
     EXPECT_NEAR(row_sum, 0.0, 1e-12);
   }
+}
+
+// Columns are filled by blocks of cells on several threads; the diagonal
+// sums must not depend on how the blocks were shared out.
+TEST(FitWeights, NewtonMatrixIsTheSameOnAnyNumberOfThreads) {
+  const test::Seeds s = test::uniform_seeds(20000, 1.0, 0.0, 1e-5, 8);
+  const host::PowerDiagram d = host::power_diagram(s.positions, s.weights, host::PowerDiagramOptions{});
+  const Eigen::SparseMatrix<double> one = host::detail::mass_derivatives(d, s.positions, nullptr, Box{}, 1);
+  const Eigen::SparseMatrix<double> three = host::detail::mass_derivatives(d, s.positions, nullptr, Box{}, 3);
+  ASSERT_EQ(one.nonZeros(), three.nonZeros());
+  EXPECT_TRUE(std::equal(one.outerIndexPtr(), one.outerIndexPtr() + one.outerSize() + 1, three.outerIndexPtr()));
+  EXPECT_TRUE(std::equal(one.innerIndexPtr(), one.innerIndexPtr() + one.nonZeros(), three.innerIndexPtr()));
+  EXPECT_TRUE(std::equal(one.valuePtr(), one.valuePtr() + one.nonZeros(), three.valuePtr()));
+  const Eigen::VectorXd row_sums = Eigen::SparseMatrix<double>(one.selfadjointView<Eigen::Lower>()) *
+                                   Eigen::VectorXd::Ones(one.rows());
+  EXPECT_LT(row_sums.cwiseAbs().maxCoeff(), 1e-12);
 }
 
 TEST(FitWeights, UniformAndClusteredSetsReachTheTolerance) {
@@ -157,7 +175,9 @@ TEST(FitWeights, ATolerancePastTheArithmeticStallsWithTheBestWeights) {
   EXPECT_FALSE(r.converged);
   EXPECT_TRUE(r.stalled);
   EXPECT_EQ(r.history.back().step, 0.0);
-  EXPECT_LE(r.history.back().diagrams, 13);
+  // Full steps led there, so a few halvings tell rounding from a bad step.
+  EXPECT_TRUE(std::any_of(r.history.begin(), r.history.end(), [](const auto& h) { return h.step == 1.0; }));
+  EXPECT_LE(r.history.back().diagrams, 4);
   EXPECT_LE(max_relative_error(r.masses, equal_targets(400)), 1e-11);
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <random>
 #include <vector>
 
 #include "vorn/engine/bsp_seeds.hpp"
@@ -22,6 +23,15 @@ namespace vorn::test {
 struct WeightedPoint {
   double x, y, w;
 };
+
+// n points uniform in the unit square, weights uniform in [0, max_weight).
+inline std::vector<WeightedPoint> random_points(int n, unsigned seed, double max_weight) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(0, 1), w(0, max_weight);
+  std::vector<WeightedPoint> p;
+  for (int i = 0; i < n; ++i) p.push_back({u(rng), u(rng), w(rng)});
+  return p;
+}
 
 enum class Majorant {
   flat,    // g = 0, W just above the largest weight

@@ -6,11 +6,15 @@
 // −(density integral along their shared edge) / (2 |p_i − p_j|) (the edge's
 // length under the uniform density), and each diagonal entry makes its row
 // sum to zero. Weights are defined up to a constant: every step keeps their
-// mean. The Newton systems are solved with Eigen: the first by a sparse
-// LDLT factorisation, the following ones by conjugate gradients
-// preconditioned with it (factorised again when that converges slowly). A step is halved until no cell's mass falls below half the
-// smallest of the targets and of the starting masses, and the error's
-// Euclidean norm falls by at least a factor 1 − step/2; a start that leaves cells empty is first pulled toward
+// mean. The Newton systems are solved by a sparse Cholesky factorisation
+// (CHOLMOD's where the build found it, else Eigen's LDLT) for the first,
+// and by conjugate gradients preconditioned with it for the following ones
+// (factorised again when that converges slowly). A step is halved until no
+// cell's mass falls below half the smallest of the targets and of the
+// starting masses, and the error's Euclidean norm falls by at least a factor
+// 1 − step/2; after a halved step, the next one starts from twice the step
+// taken rather than from the full step. A start that leaves cells empty is
+// first pulled toward
 // zero weights (halved) until every cell has mass.
 //
 // lloyd moves every seed to its cell's (mass) centroid, a number of times or
