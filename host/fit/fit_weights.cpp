@@ -44,9 +44,6 @@ void check_options(const FitOptions& o) {
   if (!o.diagram.domain) {
     throw std::invalid_argument("fitting weights needs a domain box: cells of the whole plane have no finite area");
   }
-  if (o.diagram.periodic) {
-    throw std::invalid_argument("fitting weights on a periodic domain is not supported yet: give a box's cells");
-  }
   if (!(o.tolerance > 0)) throw std::invalid_argument("the fit's tolerance must be positive, got " + text(o.tolerance));
   if (o.max_iterations < 0) {
     throw std::invalid_argument("the fit's iteration limit must not be negative, got " +
@@ -80,14 +77,19 @@ void check_targets(std::span<const double> targets, std::size_t n, const FitOpti
   }
 }
 
-// Every seed inside the box (its boundary included) and on no other seed.
-void check_positions(std::span<const double> p, const Box& b) {
+// Every seed inside the box (its boundary included; on a periodic domain,
+// where seeds are wrapped into it, anywhere finite) and on no other seed.
+void check_positions(std::span<const double> p, const Box& b, bool periodic) {
   const std::size_t n = p.size() / 2;
   std::unordered_map<std::uint64_t, std::size_t> first_at;
   first_at.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
     const double x = p[2 * i], y = p[2 * i + 1];
-    if (!(x >= b.x_min && x <= b.x_max && y >= b.y_min && y <= b.y_max)) {
+    if (!std::isfinite(x) || !std::isfinite(y)) {
+      throw std::invalid_argument("seed " + std::to_string(i) + " lies at (" + text(x) + ", " + text(y) +
+                                  "): positions must be finite");
+    }
+    if (!periodic && !(x >= b.x_min && x <= b.x_max && y >= b.y_min && y <= b.y_max)) {
       throw std::invalid_argument("seed " + std::to_string(i) + " at (" + text(x) + ", " + text(y) +
                                   ") lies outside the domain box: its cell could not reach every target");
     }
@@ -97,7 +99,9 @@ void check_positions(std::span<const double> p, const Box& b) {
     const auto [at, fresh] = first_at.emplace(key, i);
     if (!fresh && p[2 * at->second] == x && p[2 * at->second + 1] == y) {
       throw std::invalid_argument("seeds " + std::to_string(at->second) + " and " + std::to_string(i) +
-                                  " lie at the same position: only one of them can have a cell");
+                                  (periodic ? " lie at the same position of the periodic domain"
+                                            : " lie at the same position") +
+                                  ": only one of them can have a cell");
     }
   }
 }
@@ -176,7 +180,14 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
                                 std::to_string(n) + " seeds (give one per seed, or none)");
   }
   check_targets(targets, n, options);
-  check_positions(positions, *options.diagram.domain);
+  // A periodic diagram's edges name copies of seeds relative to the wrapped
+  // positions, which the Newton matrix's distances need.
+  std::vector<double> wrapped;
+  if (options.diagram.periodic) {
+    wrapped = periodic_positions(positions, *options.diagram.domain);  // leaves non-finite values be
+    positions = wrapped;
+  }
+  check_positions(positions, *options.diagram.domain, options.diagram.periodic);
   FitOptions o = options;
   o.diagram.progress = nullptr;
 

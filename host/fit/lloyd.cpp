@@ -53,17 +53,19 @@ LloydResult lloyd(std::span<const double> positions, std::span<const double> wei
     throw std::invalid_argument("Lloyd iterations must not be negative, got " + std::to_string(options.iterations));
   }
   if (!(options.tolerance >= 0)) throw std::invalid_argument("the Lloyd tolerance must not be negative");
-  if (options.fit.diagram.periodic) {
-    throw std::invalid_argument("Lloyd relaxation on a periodic domain is not supported yet: give a box's cells");
-  }
   if (!options.fit.diagram.domain) {
     throw std::invalid_argument("Lloyd relaxation needs a domain box: cells of the whole plane have no centroid");
   }
+  const bool periodic = options.fit.diagram.periodic;
+  const Box& box = *options.fit.diagram.domain;
   LloydResult out;
-  out.positions.assign(positions.begin(), positions.end());
+  // On a periodic domain the cells lie around the wrapped positions, and a
+  // seed moved to its centroid across the box's side is wrapped back.
+  out.positions = periodic ? periodic_positions(positions, box) : std::vector<double>(positions.begin(), positions.end());
   out.fitted = cells_at(out.positions, weights, targets, options.fit);
   for (int k = 1; k <= options.iterations; ++k) {
     const double moved = move_to_centroids(out.positions, out.fitted, options.fit);
+    if (periodic) out.positions = periodic_positions(out.positions, box);
     out.largest_move.push_back(moved);
     // Fixed weights stay as given; fitted ones start from the last fit.
     out.fitted = cells_at(out.positions, targets.empty() ? weights : std::span<const double>(out.fitted.weights),

@@ -20,12 +20,26 @@ namespace vorn::host::detail {
 
 namespace {
 
-// The coupling of cell i with its neighbour across the edge from vertex k.
+// The coupling of cell i with its neighbour across the edge from vertex k:
+// the edge's mass over twice the distance to the seed it faces (in a
+// periodic diagram, the copy of seed j that the edge's shift names).
 double coupling(const PowerDiagram& d, std::span<const double> p, const PixelDensity* density, const Box& box,
                 std::size_t i, std::size_t j, std::size_t k, std::size_t next) {
-  const double edge = density ? segment_mass(*density, box, d.xs[k], d.ys[k], d.xs[next], d.ys[next])
-                              : std::hypot(d.xs[next] - d.xs[k], d.ys[next] - d.ys[k]);
-  return edge / (2.0 * std::hypot(p[2 * j] - p[2 * i], p[2 * j + 1] - p[2 * i + 1]));
+  const bool periodic = !d.neighbour_shifts.empty();
+  double edge;
+  if (!density) {
+    edge = std::hypot(d.xs[next] - d.xs[k], d.ys[next] - d.ys[k]);
+  } else if (periodic) {
+    edge = periodic_segment_mass(*density, box, d.xs[k], d.ys[k], d.xs[next], d.ys[next]);
+  } else {
+    edge = segment_mass(*density, box, d.xs[k], d.ys[k], d.xs[next], d.ys[next]);
+  }
+  double dx = p[2 * j] - p[2 * i], dy = p[2 * j + 1] - p[2 * i + 1];
+  if (periodic) {
+    dx += d.neighbour_shifts[2 * k] * (box.x_max - box.x_min);
+    dy += d.neighbour_shifts[2 * k + 1] * (box.y_max - box.y_min);
+  }
+  return edge / (2.0 * std::hypot(dx, dy));
 }
 
 struct Entry {

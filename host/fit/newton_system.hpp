@@ -21,7 +21,11 @@ std::vector<double> cell_masses(const PowerDiagram& diagram, const FitOptions& o
 // (2 |p_i − p_j|), the edge's length under the uniform density (density ==
 // nullptr); each diagonal entry is minus the sum of its row's other entries.
 // H is symmetric and every row sums to zero. Each shared edge is read once,
-// from the lower-numbered cell; the same result for any thread count.
+// from the lower-numbered cell; the same result for any thread count. A
+// periodic diagram's positions are its wrapped ones (periodic_positions):
+// an edge couples cell i with the copy of j that its shift names, several
+// copies of one neighbour add up, and edges with i's own copies move with
+// w_i on both sides, so they add nothing.
 Eigen::SparseMatrix<double> mass_derivatives(const PowerDiagram& diagram, std::span<const double> positions,
                                              const PixelDensity* density, const Box& box, int threads);
 

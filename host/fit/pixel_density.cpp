@@ -179,18 +179,23 @@ Moments polygon_moments(const PixelDensity& density, const Box& box, std::span<c
   return sum;
 }
 
-double segment_mass(const PixelDensity& density, const Box& box, double x0, double y0, double x1, double y1) {
+namespace {
+
+// The density's integral along a segment: cut where it crosses pixel lines,
+// each stretch valued at its middle. Within the box only, or on the torus
+// (the pixel lines repeat beyond the box's sides, pixel indices wrap).
+double segment_integral(const PixelDensity& density, const Box& box, double x0, double y0, double x1, double y1,
+                        bool periodic) {
   const Grid g(density, box);
   const double dx = x1 - x0, dy = y1 - y0;
   const double length = std::hypot(dx, dy);
   if (length == 0.0) return 0.0;
-  // Parameters where the segment crosses a pixel line, then the value at
-  // the middle of each stretch between them.
   std::vector<double> cuts{0.0, 1.0};
   auto crossings = [&](double from, double step, long long lines, double start, double delta) {
     if (delta == 0.0) return;
     const double a = (std::min(start, start + delta) - from) / step, b = (std::max(start, start + delta) - from) / step;
-    for (long long k = std::max(0LL, static_cast<long long>(std::ceil(a))); k <= std::min(lines, static_cast<long long>(std::floor(b))); ++k) {
+    const long long first = static_cast<long long>(std::ceil(a)), last = static_cast<long long>(std::floor(b));
+    for (long long k = periodic ? first : std::max(0LL, first); k <= (periodic ? last : std::min(lines, last)); ++k) {
       const double t = (from + static_cast<double>(k) * step - start) / delta;
       if (t > 0.0 && t < 1.0) cuts.push_back(t);
     }
@@ -198,18 +203,65 @@ double segment_mass(const PixelDensity& density, const Box& box, double x0, doub
   crossings(g.x0, g.hx, g.nx, x0, dx);
   crossings(g.y0, g.hy, g.ny, y0, dy);
   std::sort(cuts.begin(), cuts.end());
+  auto wrapped = [](double position, double from, double step, long long count) {
+    const long long k = static_cast<long long>(std::floor((position - from) / step)) % count;
+    return k < 0 ? k + count : k;
+  };
   double sum = 0.0;
   for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
     const double t = 0.5 * (cuts[k] + cuts[k + 1]);
     const double x = x0 + t * dx, y = y0 + t * dy;
-    if (x < box.x_min || x > box.x_max || y < box.y_min || y > box.y_max) continue;
-    sum += g.value(g.column(x), g.row(y)) * (cuts[k + 1] - cuts[k]);
+    double value;
+    if (periodic) {
+      value = g.value(wrapped(x, g.x0, g.hx, g.nx), wrapped(y, g.y0, g.hy, g.ny));
+    } else {
+      if (x < box.x_min || x > box.x_max || y < box.y_min || y > box.y_max) continue;
+      value = g.value(g.column(x), g.row(y));
+    }
+    sum += value * (cuts[k + 1] - cuts[k]);
   }
   return sum * length;
 }
 
+}  // namespace
+
+double segment_mass(const PixelDensity& density, const Box& box, double x0, double y0, double x1, double y1) {
+  return segment_integral(density, box, x0, y0, x1, y1, false);
+}
+
+double periodic_segment_mass(const PixelDensity& density, const Box& box, double x0, double y0, double x1,
+                             double y1) {
+  return segment_integral(density, box, x0, y0, x1, y1, true);
+}
+
+Moments periodic_polygon_moments(const PixelDensity& density, const Box& box, std::span<const double> xs,
+                                 std::span<const double> ys) {
+  Moments sum;
+  if (xs.size() < 3) return sum;
+  const auto [x_low, x_high] = std::minmax_element(xs.begin(), xs.end());
+  const auto [y_low, y_high] = std::minmax_element(ys.begin(), ys.end());
+  const double lx = box.x_max - box.x_min, ly = box.y_max - box.y_min;
+  std::vector<double> moved_x(xs.size()), moved_y(ys.size());
+  // Only the copies that overlap the box hold mass.
+  for (int sx = -1; sx <= 1; ++sx) {
+    const double dx = sx * lx;
+    if (!(*x_low + dx < box.x_max && *x_high + dx > box.x_min)) continue;
+    for (int sy = -1; sy <= 1; ++sy) {
+      const double dy = sy * ly;
+      if (!(*y_low + dy < box.y_max && *y_high + dy > box.y_min)) continue;
+      for (std::size_t k = 0; k < xs.size(); ++k) moved_x[k] = xs[k] + dx, moved_y[k] = ys[k] + dy;
+      const Moments part = polygon_moments(density, box, moved_x, moved_y);
+      sum.mass += part.mass;
+      sum.mx += part.mx - dx * part.mass;
+      sum.my += part.my - dy * part.mass;
+    }
+  }
+  return sum;
+}
+
 std::vector<Moments> cell_moments(const PowerDiagram& diagram, const PixelDensity& density, const Box& box,
                                   int threads) {
+  const bool periodic = !diagram.neighbour_shifts.empty();
   const std::size_t n = static_cast<std::size_t>(diagram.cell_count());
   std::vector<Moments> out(n);
   const int workers = threads > 0 ? threads : vorn::detail::configured_thread_count();
@@ -218,8 +270,8 @@ std::vector<Moments> cell_moments(const PowerDiagram& diagram, const PixelDensit
       if (diagram.empty[i] || diagram.unbounded[i]) continue;
       const auto begin = static_cast<std::size_t>(diagram.cell_begin[i]);
       const auto count = static_cast<std::size_t>(diagram.cell_begin[i + 1]) - begin;
-      out[i] = polygon_moments(density, box, std::span(diagram.xs).subspan(begin, count),
-                               std::span(diagram.ys).subspan(begin, count));
+      const auto xs = std::span(diagram.xs).subspan(begin, count), ys = std::span(diagram.ys).subspan(begin, count);
+      out[i] = periodic ? periodic_polygon_moments(density, box, xs, ys) : polygon_moments(density, box, xs, ys);
     }
   });
   return out;

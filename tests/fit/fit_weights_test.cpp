@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/max_relative_error.hpp"
 #include "host/fit/newton_system.hpp"
 #include "support/uniform_seeds.hpp"
 #include "vorn/host/fit_weights.hpp"
@@ -20,6 +21,7 @@ namespace {
 
 using host::Box;
 using host::FitOptions;
+using test::max_relative_error;
 
 FitOptions unit_square(double tolerance = 1e-9) {
   FitOptions o;
@@ -30,12 +32,6 @@ FitOptions unit_square(double tolerance = 1e-9) {
 
 std::vector<double> equal_targets(std::size_t n, double total = 1.0) {
   return std::vector<double>(n, total / static_cast<double>(n));
-}
-
-double max_relative_error(const std::vector<double>& masses, const std::vector<double>& targets) {
-  double worst = 0.0;
-  for (std::size_t i = 0; i < masses.size(); ++i) worst = std::max(worst, std::fabs(masses[i] / targets[i] - 1));
-  return worst;
 }
 
 // Seeds bunched around a few centres, the hard case for equal areas.

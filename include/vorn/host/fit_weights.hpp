@@ -47,9 +47,13 @@ struct FitIteration {
 
 struct FitOptions {
   // The diagrams' settings: a domain box is required (cells of the whole
-  // plane have no finite area to prescribe); its progress hook is not used.
+  // plane have no finite area to prescribe); with `periodic`, the cells tile
+  // the flat torus of the box (seeds are wrapped into it, and the results'
+  // positions and cells are the wrapped ones). Its progress hook is not used.
   PowerDiagramOptions diagram;
-  const PixelDensity* density = nullptr;  // over the domain box; nullptr: uniform, the targets are areas
+  // Over the domain box (on a periodic domain it repeats with the box);
+  // nullptr: uniform, the targets are areas.
+  const PixelDensity* density = nullptr;
   double tolerance = 1e-9;                // stop at this largest relative error
   int max_iterations = 100;
   std::function<void(const FitIteration&)> on_iteration;  // called after the start and every iteration
@@ -70,8 +74,8 @@ struct FitResult {
 // mass targets[i], starting from `initial_weights` (n values, or empty for
 // all zero). Throws std::invalid_argument before any work when the targets
 // are not n positive finite numbers adding up to the domain's area (or the
-// density's total mass) to within the tolerance, a seed lies outside the
-// box or on another seed, the density is invalid, or the options are (a
+// density's total mass) to within the tolerance, a seed is not finite, lies
+// outside the box (unless periodic) or on another seed, the density is invalid, or the options are (a
 // missing domain, a tolerance not positive, no iterations); for the other
 // errors, as power_diagram. Throws std::range_error when no start with
 // every cell holding mass is found (a seed whose cell lies where the
@@ -94,7 +98,8 @@ struct LloydResult {
   std::vector<double> largest_move;  // per move: the farthest any seed went
 };
 
-// Moves the seeds to their cells' (mass) centroids. With `targets` (n
+// Moves the seeds to their cells' (mass) centroids (on a periodic domain,
+// wrapped back into the box: the positions returned are wrapped). With `targets` (n
 // values), weights are fitted to them before the first move and after every
 // move (starting from the previous weights); without, the weights stay
 // `weights` (n values, or empty for zero). Throws as fit_weights, and

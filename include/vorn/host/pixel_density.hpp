@@ -49,7 +49,21 @@ Moments polygon_moments(const PixelDensity& density, const Box& box, std::span<c
 // line) where there is one.
 double segment_mass(const PixelDensity& density, const Box& box, double x0, double y0, double x1, double y1);
 
-// The moments of every cell of a bounded diagram, on `threads` threads (0: all).
+// On the flat torus whose period cell is the box, where the density repeats
+// with the box. Over a polygon reaching less than a period beyond the box's
+// sides: the sum over its copies moved by -1, 0 and 1 periods each way,
+// each clipped to the box, first moments taken back to the polygon's own
+// position (so the mass centroid lies among its vertices). Along a segment
+// anywhere: the pixel lines repeat beyond the box, and a stretch along one
+// takes the value of the pixel above (right of) it, wrapped.
+Moments periodic_polygon_moments(const PixelDensity& density, const Box& box, std::span<const double> xs,
+                                 std::span<const double> ys);
+double periodic_segment_mass(const PixelDensity& density, const Box& box, double x0, double y0, double x1,
+                             double y1);
+
+// The moments of every cell of a bounded diagram, on `threads` threads (0:
+// all); of a periodic diagram (one with neighbour_shifts), every cell's
+// periodic moments, so that the masses add up to the box's.
 std::vector<Moments> cell_moments(const PowerDiagram& diagram, const PixelDensity& density, const Box& box,
                                   int threads = 0);
 
