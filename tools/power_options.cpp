@@ -198,8 +198,8 @@ bool apply_option(std::string_view arg, Arguments& in, PowerOptions& o, bool& no
   return true;
 }
 
-// --fit, --lloyd and their settings: boxed, double cells, settings only
-// where they apply.
+// --fit, --lloyd and their settings: double cells in a box (periodic or
+// not), settings only where they apply.
 void check_fit_options(const PowerOptions& o, const std::set<std::string_view>& seen) {
   const bool fitting = o.fit || o.lloyd_moves > 0;
   if (fitting && o.unbounded) {
@@ -209,10 +209,6 @@ void check_fit_options(const PowerOptions& o, const std::set<std::string_view>& 
   if (fitting && o.precision == host::CellPrecision::single_precision) {
     throw ToolError(std::string(o.fit ? "--fit" : "--lloyd") + " computes double cells: --float would not reach "
                     "the fit's tolerance");
-  }
-  if (fitting && o.periodic) {
-    throw ToolError(std::string(o.fit ? "--fit" : "--lloyd") + " does not take --periodic yet: fitting works on a "
-                    "box's cells");
   }
   if (o.density_path && !fitting) throw ToolError("--density applies to --fit and --lloyd; give one of them");
   for (const char* option : {"--tolerance", "--max-iterations"}) {

@@ -124,7 +124,9 @@ std::string colour(double t) {
 }
 
 // The colour scale's range: the 2nd to 98th percentile of the values, so
-// that a few outliers do not wash out the rest.
+// that a few outliers do not wash out the rest. Values that agree to a
+// millionth (fitted areas, equal weights) get one colour: spread over the
+// scale, their rounding would look like structure.
 struct Scale {
   double low = 0.0, high = 1.0;
   bool any = false;
@@ -137,6 +139,7 @@ Scale scale_of(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   s.low = values[values.size() / 50];
   s.high = values[values.size() - 1 - values.size() / 50];
+  if (s.high - s.low <= 1e-6 * std::max(std::fabs(s.low), std::fabs(s.high))) s.low = s.high;
   s.any = true;
   return s;
 }
@@ -302,6 +305,17 @@ void axes(TextOutput& out, const Frame& f) {
 
 void legend(TextOutput& out, const Frame& f, const Scale& scale, const char* what) {
   const double x = f.left + f.width + 24, top = f.top + 20;
+  if (scale.low == scale.high) {
+    out.write("<rect");
+    attribute(out, "x", x);
+    attribute(out, "y", top);
+    attribute(out, "width", 14);
+    attribute(out, "height", 14);
+    out.write(" fill=\"" + colour(scale.at(scale.low)) + "\" stroke=\"#444444\" stroke-width=\"0.5\"/>\n");
+    text(out, x, top - 8, what, "start", 11);
+    text(out, x + 20, top + 11, "all " + label(scale.low), "start", 11);
+    return;
+  }
   const double height = std::min(240.0, std::max(80.0, 0.6 * f.height));
   out.write("<defs><linearGradient id=\"scale\" x1=\"0\" y1=\"1\" x2=\"0\" y2=\"0\">");
   for (std::size_t k = 0; k < colour_stops.size(); ++k) {

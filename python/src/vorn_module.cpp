@@ -248,9 +248,10 @@ struct FitCall {
   std::vector<py::dict> reports;  // made and read only with the GIL
   std::vector<host::FitIteration> finished;
 
-  FitCall(const OptionalBox& box, const std::optional<InputArray>& image, double tolerance, int max_iterations,
-          const std::string& precision, int threads, long long leaf_size, const std::optional<std::string>& isa) {
-    options.diagram = diagram_options(box, false, precision, threads, leaf_size, isa);
+  FitCall(const OptionalBox& box, bool periodic, const std::optional<InputArray>& image, double tolerance,
+          int max_iterations, const std::string& precision, int threads, long long leaf_size,
+          const std::optional<std::string>& isa) {
+    options.diagram = diagram_options(box, periodic, precision, threads, leaf_size, isa);
     if (image) density = pixel_density(*image);
     options.density = density ? &*density : nullptr;
     options.tolerance = tolerance;
@@ -284,7 +285,7 @@ struct FitCall {
   }
 };
 
-py::dict fit_result(host::FitResult r) {
+py::dict fit_result(host::FitResult r, bool periodic) {
   py::list history;
   for (const host::FitIteration& it : r.history) history.append(FitCall::iteration_dict(it));
   auto masses = std::make_unique<std::vector<double>>(std::move(r.masses));
@@ -300,15 +301,15 @@ py::dict fit_result(host::FitResult r) {
   out["history"] = history;
   auto diagram = std::make_unique<DiagramResult>();
   diagram->diagram = std::move(r.diagram);
-  out["diagram"] = diagram_arrays(std::move(diagram), false);
+  out["diagram"] = diagram_arrays(std::move(diagram), periodic);
   return out;
 }
 
 py::dict fit_weights(const InputArray& points, const InputArray& targets, const std::optional<InputArray>& weights,
-                     const OptionalBox& box, const std::optional<InputArray>& density, double tolerance,
-                     int max_iterations, const std::string& precision, int threads, long long leaf_size,
-                     const std::optional<std::string>& isa, py::object callback) {
-  FitCall call(box, density, tolerance, max_iterations, precision, threads, leaf_size, isa);
+                     const OptionalBox& box, bool periodic, const std::optional<InputArray>& density,
+                     double tolerance, int max_iterations, const std::string& precision, int threads,
+                     long long leaf_size, const std::optional<std::string>& isa, py::object callback) {
+  FitCall call(box, periodic, density, tolerance, max_iterations, precision, threads, leaf_size, isa);
   Watched watched([&] { call.report(callback); });
   call.watch_diagrams(watched);
   host::FitResult result;
@@ -316,15 +317,15 @@ py::dict fit_weights(const InputArray& points, const InputArray& targets, const 
     result = host::fit_weights(values_of(points), values_of(targets),
                                weights ? values_of(*weights) : std::span<const double>{}, call.options);
   });
-  return fit_result(std::move(result));
+  return fit_result(std::move(result), periodic);
 }
 
 py::dict lloyd(const InputArray& points, const std::optional<InputArray>& weights,
                const std::optional<InputArray>& targets, int iterations, double move_tolerance,
-               const OptionalBox& box, const std::optional<InputArray>& density, double tolerance, int max_iterations,
-               const std::string& precision, int threads, long long leaf_size, const std::optional<std::string>& isa,
-               py::object callback) {
-  FitCall call(box, density, tolerance, max_iterations, precision, threads, leaf_size, isa);
+               const OptionalBox& box, bool periodic, const std::optional<InputArray>& density, double tolerance,
+               int max_iterations, const std::string& precision, int threads, long long leaf_size,
+               const std::optional<std::string>& isa, py::object callback) {
+  FitCall call(box, periodic, density, tolerance, max_iterations, precision, threads, leaf_size, isa);
   call.options.on_iteration = nullptr;  // Lloyd reports moves, not Newton iterations
   host::LloydOptions options;
   options.fit = call.options;
@@ -353,7 +354,7 @@ py::dict lloyd(const InputArray& points, const std::optional<InputArray>& weight
   });
   auto positions = std::make_unique<std::vector<double>>(std::move(result.positions));
   const auto n = static_cast<py::ssize_t>(positions->size() / 2);
-  py::dict out = fit_result(std::move(result.fitted));
+  py::dict out = fit_result(std::move(result.fitted), periodic);
   out["points"] = view(*positions, {n, 2}, owner_of(positions.get()));
   positions.release();
   out["largest_move"] = py::array_t<double>(static_cast<py::ssize_t>(result.largest_move.size()),
@@ -452,10 +453,10 @@ PYBIND11_MODULE(_vorn, m) {
   m.def("cpu_isa_level", [] { return std::string(host::isa_level_name(host::cpu_isa_level())); });
 #ifdef VORN_PYTHON_FIT
   m.def("fit_weights", &fit_weights, py::arg("points"), py::arg("targets"), py::arg("weights"), py::arg("box"),
-        py::arg("density"), py::arg("tolerance"), py::arg("max_iterations"), py::arg("precision"), py::arg("threads"),
+        py::arg("periodic"), py::arg("density"), py::arg("tolerance"), py::arg("max_iterations"), py::arg("precision"), py::arg("threads"),
         py::arg("leaf_size"), py::arg("isa"), py::arg("callback"));
   m.def("lloyd", &lloyd, py::arg("points"), py::arg("weights"), py::arg("targets"), py::arg("iterations"),
-        py::arg("move_tolerance"), py::arg("box"), py::arg("density"), py::arg("tolerance"),
+        py::arg("move_tolerance"), py::arg("box"), py::arg("periodic"), py::arg("density"), py::arg("tolerance"),
         py::arg("max_iterations"), py::arg("precision"), py::arg("threads"), py::arg("leaf_size"), py::arg("isa"),
         py::arg("callback"));
   m.def("density_moments", &density_moments, py::arg("vertices"), py::arg("cell_begin"), py::arg("box"),

@@ -401,13 +401,13 @@ class FitResult:
         went (lloyd only)
     """
 
-    def __init__(self, arrays, box):
+    def __init__(self, arrays, box, periodic=False):
         self.weights = arrays["weights"]
         self.masses = arrays["masses"]
         self.converged = arrays["converged"]
         self.stalled = arrays["stalled"]
         self.history = arrays["history"]
-        self.diagram = PowerDiagram(arrays["diagram"], box)
+        self.diagram = PowerDiagram(arrays["diagram"], box, bool(periodic))
         if "points" in arrays:
             self.points = arrays["points"]
             self.largest_move = arrays["largest_move"]
@@ -437,8 +437,9 @@ def _fit_inputs(name, points, targets, weights, box, density):
     return table, targets, w, domain, image
 
 
-def fit_weights(points, targets=None, *, weights=None, box=(0.0, 0.0, 1.0, 1.0), density=None, tolerance=1e-9,
-                max_iterations=100, precision="double", threads=None, leaf_size=16, isa=None, callback=None):
+def fit_weights(points, targets=None, *, weights=None, box=(0.0, 0.0, 1.0, 1.0), periodic=False, density=None,
+                tolerance=1e-9, max_iterations=100, precision="double", threads=None, leaf_size=16, isa=None,
+                callback=None):
     """Weights under which every cell gets its prescribed area (or mass).
 
     The semi-discrete optimal transport of the box (under the density) to
@@ -448,7 +449,8 @@ def fit_weights(points, targets=None, *, weights=None, box=(0.0, 0.0, 1.0, 1.0),
     Parameters
     ----------
     points : array-like, (n, 2)
-        Seed positions, inside the box, no two at the same place.
+        Seed positions, inside the box (anywhere when periodic: they are
+        wrapped into it), no two at the same place.
     targets : array-like, (n,), optional
         Each cell's area (mass under a density); they must add up to the
         box's area (the density's total mass). Equal shares when omitted.
@@ -456,6 +458,9 @@ def fit_weights(points, targets=None, *, weights=None, box=(0.0, 0.0, 1.0, 1.0),
         Where to start; zero when omitted. A start that leaves cells empty
         is pulled toward equal weights first.
     box : (xmin, ymin, xmax, ymax)
+    periodic : bool
+        Cells of the torus whose period cell is the box, as for
+        power_diagram; the density repeats with the box.
     density : array-like, (ny, nx), optional
         Pixel values spanning the box, row 0 at the bottom (y_min): for an
         image whose first row is its top, pass ``np.flipud(image)``.
@@ -487,9 +492,10 @@ def fit_weights(points, targets=None, *, weights=None, box=(0.0, 0.0, 1.0, 1.0),
     """
     table, targets, w, domain, image = _fit_inputs("fit_weights", points, targets, weights, box, density)
     result = FitResult(_vorn.fit_weights(
-        table, targets, w, domain, image, float(tolerance), _count("max_iterations", max_iterations, 0, 10**6),
-        _precision(precision), _count("threads", threads, 1, 4096, none_means=0),
-        _count("leaf_size", leaf_size, 1, 2**31 - 1), isa, callback), domain)
+        table, targets, w, domain, bool(periodic), image, float(tolerance),
+        _count("max_iterations", max_iterations, 0, 10**6), _precision(precision),
+        _count("threads", threads, 1, 4096, none_means=0), _count("leaf_size", leaf_size, 1, 2**31 - 1), isa,
+        callback), domain, periodic)
     if not result.converged:
         import warnings
         error = result.history[-1]["max_relative_error"]
@@ -501,8 +507,8 @@ def fit_weights(points, targets=None, *, weights=None, box=(0.0, 0.0, 1.0, 1.0),
 
 
 def lloyd(points, *, iterations=10, move_tolerance=0.0, targets=None, fit=False, weights=None,
-          box=(0.0, 0.0, 1.0, 1.0), density=None, tolerance=1e-9, max_iterations=100, precision="double",
-          threads=None, leaf_size=16, isa=None, callback=None):
+          box=(0.0, 0.0, 1.0, 1.0), periodic=False, density=None, tolerance=1e-9, max_iterations=100,
+          precision="double", threads=None, leaf_size=16, isa=None, callback=None):
     """Lloyd relaxation: every seed moved to its cell's (mass) centroid.
 
     Parameters
@@ -520,8 +526,9 @@ def lloyd(points, *, iterations=10, move_tolerance=0.0, targets=None, fit=False,
         As for fit_weights (with fit=True).
     weights : array-like, (n,), optional
         Fixed weights (fit=False), or the first fit's start.
-    box, density, precision, threads, leaf_size, isa
-        As for fit_weights.
+    box, periodic, density, precision, threads, leaf_size, isa
+        As for fit_weights; on a periodic domain the moved seeds are
+        wrapped into the box.
     callback : callable(move, largest_move), optional
         Called on this thread after each move.
 
@@ -543,11 +550,12 @@ def lloyd(points, *, iterations=10, move_tolerance=0.0, targets=None, fit=False,
     if not (move_tolerance >= 0):
         raise ValueError(f"move_tolerance: expected a number not negative, got {move_tolerance!r}")
     result = _vorn.lloyd(
-        table, w, targets, _count("iterations", iterations, 0, 10**6), float(move_tolerance), domain, image,
+        table, w, targets, _count("iterations", iterations, 0, 10**6), float(move_tolerance), domain, bool(periodic),
+        image,
         float(tolerance), _count("max_iterations", max_iterations, 0, 10**6), _precision(precision),
         _count("threads", threads, 1, 4096, none_means=0), _count("leaf_size", leaf_size, 1, 2**31 - 1), isa,
         callback)
-    return FitResult(result, domain)
+    return FitResult(result, domain, periodic)
 
 
 def _precision(precision):

@@ -335,6 +335,22 @@ class Fitting(unittest.TestCase):
         fitted = vorn.lloyd(points, iterations=3, fit=True)
         np.testing.assert_allclose(fitted.masses, 1 / 400, rtol=1e-9)
 
+    def test_periodic_fit_and_lloyd_keep_equal_areas_across_the_sides(self):
+        points, _ = seeds(500, seed=11)
+        points[:100] += 1.0  # a period away: wrapped
+        r = vorn.fit_weights(points, periodic=True)
+        self.assertTrue(r.converged)
+        self.assertTrue(r.diagram.periodic)
+        self.assertEqual(r.diagram.shifts.shape, (len(r.diagram.vertices), 2))
+        np.testing.assert_allclose(r.diagram.areas, 1 / 500, rtol=1e-9)
+        image = np.ones((4, 6))
+        image[:, :2] = 2.0
+        b = vorn.lloyd(points, iterations=2, fit=True, periodic=True, density=image)
+        self.assertTrue(((b.points >= 0) & (b.points < 1)).all())
+        masses, _ = b.diagram.moments(image)
+        np.testing.assert_allclose(masses, masses.sum() / 500, rtol=1e-9)
+        self.assertAlmostEqual(masses.sum(), image.mean(), delta=1e-12)
+
     def test_fitting_errors_are_value_errors(self):
         cases = [
             (dict(points=[[0.2, 0.5], [0.7, 0.5]], targets=[0.5, 0.6]), "the targets add up to 1.1"),
