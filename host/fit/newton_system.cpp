@@ -183,7 +183,12 @@ NewtonStep NewtonSolver::solve(Eigen::SparseMatrix<double> h, std::span<const do
   // (the cells' graph is connected) without moving the solution: any
   // solution of H δ = rhs shifted to δ_0 = 0 also solves the pinned system.
   h.coeffRef(0, 0) += std::max(h.coeff(0, 0), 1e-300);
-  const Eigen::Map<const Eigen::VectorXd> b(rhs.data(), n);
+  // The masses add up to the targets' total only up to rounding, and a
+  // system whose rows sum to zero has no solution for the rest: left in, the
+  // pinned row would absorb it all and cell 0 could never reach its target.
+  // Spread evenly, it is nothing.
+  const Eigen::VectorXd b = Eigen::Map<const Eigen::VectorXd>(rhs.data(), n).array() -
+                            Eigen::Map<const Eigen::VectorXd>(rhs.data(), n).mean();
   Eigen::VectorXd x;
   bool solved = false;
   if (factor_ && factor_->rows() == n) {

@@ -39,7 +39,8 @@ struct NewtonStep {
 // solved by conjugate gradients preconditioned with that factorisation, and
 // factorised afresh only when that takes too long. H is singular along the
 // constant vector (its rows sum to zero), so weight 0 is pinned while
-// solving and the mean taken out afterwards; rhs must sum to (nearly) zero.
+// solving and the mean taken out afterwards; rhs must sum to nearly zero,
+// and what it sums to (rounding) is taken out evenly first.
 class NewtonSolver {
  public:
   class Factor;  // the sparse Cholesky factorisation, with its ordering
