@@ -84,12 +84,12 @@ inline Vec<T> div(Vec<T> const& a, Vec<T> const& b) {
 // a·b + c with one rounding.
 template <class T>
 inline Vec<T> fma(Vec<T> const& a, Vec<T> const& b, Vec<T> const& c) {
-  return map<T>([&](int l) { return fused_multiply_add(a.v[l], b.v[l], c.v[l]); });
+  return {fused_multiply_add(a.v, b.v, c.v)};
 }
 // a·b − c with one rounding.
 template <class T>
 inline Vec<T> fms(Vec<T> const& a, Vec<T> const& b, Vec<T> const& c) {
-  return map<T>([&](int l) { return fused_multiply_add(a.v[l], b.v[l], -c.v[l]); });
+  return {fused_multiply_add(a.v, b.v, map<T>([&](int l) { return -c.v[l]; }).v)};
 }
 // As the x86 instructions: the second operand when the compare is false,
 // which covers NaN and equal zeros of either sign.

@@ -55,9 +55,7 @@ inline Vec<T> mul(Vec<T> const& a, Vec<T> const& b) {
 
 template <class T>
 inline Vec<T> fma(Vec<T> const& a, Vec<T> const& b, Vec<T> const& c) {
-  Vec<T> r;
-  for (int l = 0; l < lanes<T>; ++l) r.v[l] = fused_multiply_add(a.v[l], b.v[l], c.v[l]);
-  return r;
+  return {fused_multiply_add(a.v, b.v, c.v)};
 }
 
 template <class T>

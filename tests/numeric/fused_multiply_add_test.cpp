@@ -1,9 +1,10 @@
-// The fused multiply-add built from exact pieces against std::fma, bit for
-// bit: random operands over every exponent the range check admits and
+// The fused multiply-add built from exact pieces, lane by lane and eight
+// lanes at once, against std::fma, bit for bit: random operands over every exponent the range check admits and
 // beyond it, the cases where rounding is hardest (a·b + c nearly cancelling,
 // exact halfway points, results at a power of two), and every special value.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -20,12 +21,29 @@ template <class T>
 using Bits = std::conditional_t<sizeof(T) == 8, std::uint64_t, std::uint32_t>;
 
 template <class T>
-::testing::AssertionResult same_as_std_fma(T a, T b, T c) {
-  T const want = std::fma(a, b, c), got = detail::fma_emulation::emulated_fma(a, b, c);
+::testing::AssertionResult same_bits(T a, T b, T c, T got, char const* form) {
+  T const want = std::fma(a, b, c);
   if (std::isnan(want) && std::isnan(got)) return ::testing::AssertionSuccess();
   if (std::bit_cast<Bits<T>>(want) == std::bit_cast<Bits<T>>(got)) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << std::hexfloat << "fma(" << a << ", " << b << ", " << c << "): std::fma "
-                                       << want << ", emulated " << got;
+                                       << want << ", " << form << " " << got;
+}
+
+// The scalar form, and the eight-lane form with the operands in every
+// position and beside lanes of other magnitudes (a lane that needs the
+// scalar fallback must not disturb its neighbours).
+template <class T>
+::testing::AssertionResult same_as_std_fma(T a, T b, T c) {
+  if (auto same = same_bits(a, b, c, detail::fma_emulation::emulated_fma(a, b, c), "scalar form"); !same) return same;
+  std::array<T, 8> const xs{a, b, -a, c, a, T(1.5), b, c};
+  std::array<T, 8> const ys{b, a, b, b, c, T(3), c, T(0)};
+  std::array<T, 8> const zs{c, c, c, a, b, c, a, b};
+  std::array<T, 8> lanes;
+  detail::fma_emulation::emulated_fma(xs, ys, zs, lanes);
+  for (int l = 0; l < 8; ++l) {
+    if (auto same = same_bits(xs[l], ys[l], zs[l], lanes[l], "eight-lane form"); !same) return same << " in lane " << l;
+  }
+  return ::testing::AssertionSuccess();
 }
 
 // A random value with a random sign, significand and exponent in [lo, hi].
@@ -80,6 +98,17 @@ void check_halfway(unsigned seed) {
 
 TEST(FusedMultiplyAdd, DoubleHalfwayCasesRoundToEven) { check_halfway<double>(5); }
 TEST(FusedMultiplyAdd, FloatHalfwayCasesRoundToEven) { check_halfway<float>(6); }
+
+// (1 - 2^-53)^2 = 1 - 2^-52 + 2^-106: its rounding leaves an error term of
+// 2^-106, and with these addends the sum's own rounding error is a tie of the
+// opposite sign, so only rounding to odd toward zero gets the last bit.
+TEST(FusedMultiplyAdd, DoubleTiesBrokenByAnOppositeProductError) {
+  double const a = 0x1.fffffffffffffp-1;
+  for (double c : {-0x1.80000000004p+1, -0x1.80000000002p+1, -0x1.0000000000002p+2, -0x1.000000000004p+2}) {
+    ASSERT_TRUE(same_as_std_fma(a, a, c));
+    ASSERT_TRUE(same_as_std_fma(-a, a, -c));
+  }
+}
 
 template <class T>
 void check_specials() {
