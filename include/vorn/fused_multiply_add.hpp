@@ -22,9 +22,10 @@
 // std::fma, which is rare in geometry of finite coordinates. Zero operands
 // need no emulation at all.
 //
-// Eight lanes of a vector backend are emulated two at a time in SSE2
+// The eight lanes of a vector backend are emulated two at a time in SSE2
 // registers (the compiler's generic vectors), the same operations as the
-// scalar form in each lane, with no branch per lane.
+// scalar form in each lane, with no branch per lane; on a CPU with FMA they
+// go through the instruction in one call.
 #pragma once
 
 #include <array>
@@ -76,6 +77,21 @@ inline constexpr double factor_high = 0x1p450;
 inline constexpr double addend_low = 0x1p-900;
 inline constexpr double addend_high = 0x1p900;
 
+// The double form's pieces, for a double or a pair of doubles: uh + ul = a·b
+// exactly, th + tl = c + uh exactly, s + e = tl + ul exactly, so that
+// a·b + c = th + s + e with th = RN(c + uh) and s = RN(tl + ul).
+template <class V>
+[[gnu::always_inline]] inline void exact_pieces(V const& a, V const& b, V const& c, V& uh, V& th, V& s, V& e) {
+  V ah, al, bh, bl;
+  split(a, ah, al);
+  split(b, bh, bl);
+  uh = a * b;
+  V const ul = ((ah * bh - uh) + ah * bl + al * bh) + al * bl;
+  V tl;
+  two_sum(c, uh, th, tl);
+  two_sum(tl, ul, s, e);
+}
+
 [[gnu::always_inline]] inline bool in_range(double x, double low, double high) {
   double const m = std::fabs(x);
   return m >= low && m <= high;  // false for 0, infinities and NaN
@@ -92,15 +108,8 @@ inline double emulated_fma(double a, double b, double c) {
         in_range(c, addend_low, addend_high))) {
     return std::fma(a, b, c);
   }
-  double ah, al, bh, bl;
-  split(a, ah, al);
-  split(b, bh, bl);
-  double const uh = a * b;
-  double const ul = ((ah * bh - uh) + ah * bl + al * bh) + al * bl;
-  double th, tl;
-  two_sum(c, uh, th, tl);
-  double s, e;
-  two_sum(tl, ul, s, e);
+  double uh, th, s, e;
+  exact_pieces(a, b, c, uh, th, s, e);
   return th + round_to_odd(s, e);
 }
 
@@ -116,9 +125,7 @@ inline float emulated_fma(float a, float b, float c) {
 // The same forms on two lanes at once, as the compiler's generic vectors of
 // one SSE2 register: each operation is the scalar form's IEEE operation in
 // both lanes, with no branch per lane. A compare yields all bits set in the
-// lanes where it holds. (Pairs are reinterpreted by the builtin, never by a
-// function: std::bit_cast would return them by value, which is fine in
-// registers but warned about in every build of a wider target.)
+// lanes where it holds.
 typedef double DoublePair __attribute__((vector_size(16)));
 typedef float FloatPair __attribute__((vector_size(8)));
 typedef std::uint64_t BitsPair __attribute__((vector_size(16)));
@@ -155,15 +162,8 @@ template <class Compare>
 // infinite or NaN) need the scalar form.
 [[gnu::always_inline]] inline void emulated_fma(DoublePair const& a, DoublePair const& b, DoublePair const& c,
                                                 DoublePair& r, BitsPair& done) {
-  DoublePair ah, al, bh, bl;
-  split(a, ah, al);
-  split(b, bh, bl);
-  DoublePair const uh = a * b;
-  DoublePair const ul = ((ah * bh - uh) + ah * bl + al * bh) + al * bl;
-  DoublePair th, tl;
-  two_sum(c, uh, th, tl);
-  DoublePair s, e;
-  two_sum(tl, ul, s, e);
+  DoublePair uh, th, s, e;
+  exact_pieces(a, b, c, uh, th, s, e);
   BitsPair const zero_factor = lanes_where(a == 0.0) | lanes_where(b == 0.0);
   BitsPair const zero_addend = lanes_where(c == 0.0);
   r = value_of(choose(zero_factor, bits_of(uh + c), bits_of(th + round_to_odd(s, e))));
