@@ -38,6 +38,21 @@
 
 namespace vorn {
 
+namespace detail {
+
+// Whether the CPU has the FMA instruction, for code built without it. A test
+// build defines VORN_FMA_EMULATED to run the emulation on any CPU, so that it
+// is compared with the instruction where every test machine has one.
+[[gnu::always_inline]] inline bool cpu_has_fma() {
+#if defined(VORN_FMA_EMULATED)
+  return false;
+#else
+  return __builtin_cpu_supports("fma");
+#endif
+}
+
+}  // namespace detail
+
 namespace detail::fma_emulation {
 
 // s + e = a + b exactly, for finite a + b (Knuth's two-sum, no branch).
@@ -224,7 +239,7 @@ template <class T>
   // A CPU with FMA but without the level this code was built for (or a
   // level forced lower) still has the instruction, behind the library's
   // call; the test is one load of the CPU's feature bits.
-  if (__builtin_cpu_supports("fma")) return std::fma(a, b, c);
+  if (detail::cpu_has_fma()) return std::fma(a, b, c);
   return detail::fma_emulation::emulated_fma(a, b, c);
 #endif
 }
@@ -256,7 +271,7 @@ template <class T, std::size_t N>
   for (std::size_t l = 0; l < N; ++l) r[l] = std::fma(a[l], b[l], c[l]);
 #else
   static_assert(N % 2 == 0);
-  if (__builtin_cpu_supports("fma")) {
+  if (detail::cpu_has_fma()) {
     detail::fma_instruction(a, b, c, r);
   } else {
     detail::fma_emulation::emulated_fma(a, b, c, r);

@@ -199,19 +199,25 @@ TEST_P(EngineRun, ConcurrentCallsOverOneSeedSetGiveTheSingleThreadCells) {
 }
 
 template <class T>
-void backends_agree(EngineRun const& t) {
+void backends_agree(EngineRun const& t, EngineLibrary const& reference) {
   SeedTree const tree(random_points(1500, 5, 1e-4), 9, Majorant::sloped);
   for (bool unbounded : {false, true}) {
     EXPECT_TRUE(cells<T>(t.engine(), tree.seeds(), 0, 1500, unbounded) ==
-                cells<T>(EngineLibrary::portable(), tree.seeds(), 0, 1500, unbounded))
+                cells<T>(reference, tree.seeds(), 0, 1500, unbounded))
         << (unbounded ? "unbounded start" : "box start");
   }
 }
 
 TEST_P(EngineRun, CellsAreBitIdenticalToThePortableBuild) {
   if (engine().path == EngineLibrary::portable().path) GTEST_SKIP() << "this suite runs the portable build itself";
-  backends_agree<double>(*this);
-  backends_agree<float>(*this);
+  backends_agree<double>(*this, EngineLibrary::portable());
+  backends_agree<float>(*this, EngineLibrary::portable());
+}
+
+// The emulation that a CPU without FMA runs gives this build's bits.
+TEST_P(EngineRun, CellsAreBitIdenticalToTheBuildWithoutFma) {
+  backends_agree<double>(*this, EngineLibrary::emulated_fma());
+  backends_agree<float>(*this, EngineLibrary::emulated_fma());
 }
 
 VORN_ENGINE_TEST_SUITE(EngineRun);

@@ -28,15 +28,19 @@ std::string backend_unavailable() {
 
 namespace {
 
-EngineLibrary load_engine(std::string const& level) {
+EngineLibrary load_engine_file(std::string const& path) {
   EngineLibrary lib;
-  lib.path = (host::unit_directory() / "vorn" / level / "libunit_cell_engine_2d.so").string();
+  lib.path = path;
   void* handle = dlopen(lib.path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) throw std::runtime_error("cannot load " + lib.path + ": " + dlerror());
   lib.run32 = reinterpret_cast<EngineLibrary::Run32>(dlsym(handle, engine::engine_run_float_symbol));
   lib.run64 = reinterpret_cast<EngineLibrary::Run64>(dlsym(handle, engine::engine_run_double_symbol));
   if (lib.run32 == nullptr || lib.run64 == nullptr) throw std::runtime_error(lib.path + ": engine_run not exported");
   return lib;  // the library stays loaded for the life of the process
+}
+
+EngineLibrary load_engine(std::string const& level) {
+  return load_engine_file((host::unit_directory() / "vorn" / level / "libunit_cell_engine_2d.so").string());
 }
 }  // namespace
 
@@ -47,6 +51,11 @@ EngineLibrary const& EngineLibrary::get() {
 
 EngineLibrary const& EngineLibrary::portable() {
   static EngineLibrary const lib = load_engine("x86-64");
+  return lib;
+}
+
+EngineLibrary const& EngineLibrary::emulated_fma() {
+  static EngineLibrary const lib = load_engine_file(VORN_TEST_EMULATED_FMA_ENGINE);
   return lib;
 }
 

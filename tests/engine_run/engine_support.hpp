@@ -32,6 +32,9 @@ struct EngineLibrary {
   static EngineLibrary const& get();
   // The x86-64 build of the library, the reference for bit-identical cells.
   static EngineLibrary const& portable();
+  // An x86-64 build that emulates every fused multiply-add, as on a CPU
+  // without FMA, whatever this CPU has.
+  static EngineLibrary const& emulated_fma();
   std::string path;
 
   int run(Local2<float>& cell, engine::WeightedSeeds2 const& seeds, long long seed) const {
