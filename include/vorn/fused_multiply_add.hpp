@@ -228,7 +228,6 @@ void emulated_fma(std::array<T, N> const& a, std::array<T, N> const& b, std::arr
   }
 }
 
-
 }  // namespace detail::fma_emulation
 
 template <class T>
