@@ -22,10 +22,12 @@
 // std::fma, which is rare in geometry of finite coordinates. Zero operands
 // need no emulation at all.
 //
-// The eight lanes of a vector backend are emulated two at a time in SSE2
-// registers (the compiler's generic vectors), the same operations as the
-// scalar form in each lane, with no branch per lane; on a CPU with FMA they
-// go through the instruction in one call.
+// The eight lanes of a vector backend are emulated four doubles at a time in
+// AVX registers where the CPU has them (Intel's Sandy and Ivy Bridge have AVX
+// without FMA), else two at a time in SSE2 registers (the compiler's generic
+// vectors), the same operations as the scalar form in each lane, with no
+// branch per lane; on a CPU with FMA they go through the instruction in one
+// call.
 #pragma once
 
 #include <array>
@@ -52,6 +54,9 @@ namespace detail {
   return __builtin_cpu_supports("fma");
 #endif
 }
+
+// Whether the CPU (and the operating system) can run AVX instructions.
+[[gnu::always_inline]] inline bool cpu_has_avx() { return __builtin_cpu_supports("avx"); }
 
 }  // namespace detail
 
@@ -81,7 +86,7 @@ template <class T>
 // Veltkamp split: hi + lo = x, each with at most 26 significant bits; needs
 // |x| below 2^996. For a double or a group of doubles.
 template <class V>
-[[gnu::always_inline]] inline void split(V x, V& hi, V& lo) {
+[[gnu::always_inline]] inline void split(V const& x, V& hi, V& lo) {
   V const c = 134217729.0 * x;  // 2^27 + 1
   hi = c - (c - x);
   lo = x - hi;
@@ -139,95 +144,176 @@ inline float emulated_fma(float a, float b, float c) {
   return static_cast<float>(std::isfinite(s) ? round_to_odd(s, e) : s);
 }
 
-// The same forms on two lanes at once, as the compiler's generic vectors of
-// one SSE2 register: each operation is the scalar form's IEEE operation in
-// both lanes, with no branch per lane. A compare yields all bits set in the
-// lanes where it holds.
-typedef double DoublePair __attribute__((vector_size(16)));
-typedef float FloatPair __attribute__((vector_size(8)));
-typedef std::uint64_t BitsPair __attribute__((vector_size(16)));
+// The same forms on groups of W lanes at once (W = 2: one SSE2 register;
+// W = 4: one AVX register), as the compiler's generic vectors: each
+// operation is the scalar form's IEEE operation in every lane, with no
+// branch per lane. A compare yields all bits set in the lanes where it holds.
+// AVX has no 256-bit integer operations; the few on bit patterns (rounding to
+// odd, masks) run on the register's two halves.
+template <int W>
+struct LaneGroup {
+  typedef double Doubles __attribute__((vector_size(8 * W)));
+  typedef float Floats __attribute__((vector_size(4 * W)));
+  typedef std::uint64_t Bits __attribute__((vector_size(8 * W)));
+};
 
-[[gnu::always_inline]] inline BitsPair bits_of(DoublePair const& x) { return __builtin_bit_cast(BitsPair, x); }
-[[gnu::always_inline]] inline DoublePair value_of(BitsPair const& x) { return __builtin_bit_cast(DoublePair, x); }
+// Everything below is inlined into its one caller per width, so a group is
+// never passed between functions built for different instruction sets.
+
+template <class V>
+[[gnu::always_inline]] inline auto bits_of(V const& x) {
+  return __builtin_bit_cast(typename LaneGroup<sizeof(V) / 8>::Bits, x);
+}
+template <class B>
+[[gnu::always_inline]] inline auto value_of(B const& x) {
+  return __builtin_bit_cast(typename LaneGroup<sizeof(B) / 8>::Doubles, x);
+}
 // The lanes where a compare holds. Each compare is reinterpreted before
 // masks are combined: combined as compares, they are first made 0 or 1 lane
 // by lane, outside the vector registers.
 template <class Compare>
-[[gnu::always_inline]] inline BitsPair lanes_where(Compare const& compare) {
-  return __builtin_bit_cast(BitsPair, compare);
+[[gnu::always_inline]] inline auto lanes_where(Compare const& compare) {
+  return __builtin_bit_cast(typename LaneGroup<sizeof(Compare) / 8>::Bits, compare);
 }
-[[gnu::always_inline]] inline BitsPair choose(BitsPair const& mask, BitsPair const& yes, BitsPair const& no) {
+template <class B>
+[[gnu::always_inline]] inline B choose(B const& mask, B const& yes, B const& no) {
   return (yes & mask) | (no & ~mask);
 }
 
-// round_to_odd in both lanes: one step toward zero where |s| > |s + e| (the
+// round_to_odd in every lane: one step toward zero where |s| > |s + e| (the
 // signs of s and e differ), then the last bit set where inexact.
-[[gnu::always_inline]] inline DoublePair round_to_odd(DoublePair const& s, DoublePair const& e) {
-  BitsPair const inexact = lanes_where(e != 0.0) & 1u;
-  BitsPair const above = ((bits_of(s) ^ bits_of(e)) >> 63) & inexact;
+template <class V>
+  requires(sizeof(V) >= 16)
+[[gnu::always_inline]] inline V round_to_odd(V const& s, V const& e) {
+  auto const inexact = lanes_where(e != 0.0) & 1u;
+  auto const above = ((bits_of(s) ^ bits_of(e)) >> 63) & inexact;
   return value_of((bits_of(s) - above) | inexact);
 }
 
-[[gnu::always_inline]] inline BitsPair in_range(DoublePair const& x, double low, double high) {
-  DoublePair const m = value_of(bits_of(x) & ~(std::uint64_t{1} << 63));
+template <class V>
+  requires(sizeof(V) >= 16)
+[[gnu::always_inline]] inline auto in_range(V const& x, double low, double high) {
+  V const m = value_of(bits_of(x) & ~(std::uint64_t{1} << 63));
   return lanes_where(m >= low) & lanes_where(m <= high);
 }
 
-// emulated_fma in both lanes, zero operands included (a zero addend needs
+// emulated_fma in every lane, zero operands included (a zero addend needs
 // no case of its own: th = uh, and th + ul rounds back to uh); `done` is set
 // in the lanes whose result holds, the others (an operand out of range,
 // infinite or NaN) need the scalar form.
-[[gnu::always_inline]] inline void emulated_fma(DoublePair const& a, DoublePair const& b, DoublePair const& c,
-                                                DoublePair& r, BitsPair& done) {
-  DoublePair uh, th, s, e;
+template <class V, class B>
+[[gnu::always_inline]] inline void emulated_fma(V const& a, V const& b, V const& c, V& r, B& done) {
+  V uh, th, s, e;
   exact_pieces(a, b, c, uh, th, s, e);
-  BitsPair const zero_factor = lanes_where(a == 0.0) | lanes_where(b == 0.0);
-  BitsPair const zero_addend = lanes_where(c == 0.0);
+  B const zero_factor = lanes_where(a == 0.0) | lanes_where(b == 0.0);
+  B const zero_addend = lanes_where(c == 0.0);
   r = value_of(choose(zero_factor, bits_of(uh + c), bits_of(th + round_to_odd(s, e))));
   done = zero_factor | (in_range(a, factor_low, factor_high) & in_range(b, factor_low, factor_high) &
                         (zero_addend | in_range(c, addend_low, addend_high)));
 }
 
-// emulated_fma in both lanes of floats, every input allowed.
-[[gnu::always_inline]] inline void emulated_fma(FloatPair const& a, FloatPair const& b, FloatPair const& c,
-                                                FloatPair& r) {
-  DoublePair const p = __builtin_convertvector(a, DoublePair) * __builtin_convertvector(b, DoublePair);
-  DoublePair s, e;
-  two_sum(p, __builtin_convertvector(c, DoublePair), s, e);
-  BitsPair const finite = lanes_where(s - s == 0.0);  // not for an infinity or NaN
-  r = __builtin_convertvector(value_of(choose(finite, bits_of(round_to_odd(s, e)), bits_of(s))), FloatPair);
+// emulated_fma in every lane of a group of floats, every input allowed.
+template <class F>
+[[gnu::always_inline]] inline F emulated_fma_floats(F const& a, F const& b, F const& c) {
+  using Doubles = typename LaneGroup<sizeof(F) / 4>::Doubles;
+  Doubles const p = __builtin_convertvector(a, Doubles) * __builtin_convertvector(b, Doubles);
+  Doubles s, e;
+  two_sum(p, __builtin_convertvector(c, Doubles), s, e);
+  auto const finite = lanes_where(s - s == 0.0);  // not for an infinity or NaN
+  return __builtin_convertvector(value_of(choose(finite, bits_of(round_to_odd(s, e)), bits_of(s))), F);
 }
 
-// The lanes of fused_multiply_add without the instruction, two at a time.
-template <class T, std::size_t N>
-void emulated_fma(std::array<T, N> const& a, std::array<T, N> const& b, std::array<T, N> const& c,
-                  std::array<T, N>& r) {
+// Group g of W lanes from an array, and back. The arrays come from code that
+// stores 16 bytes at a time, so wider groups are loaded and stored in
+// 16-byte halves: a wider load of two such stores is not forwarded from them
+// and waits until they reach the cache.
+template <class G, class T, std::size_t N>
+[[gnu::always_inline]] inline void load_group(std::array<T, N> const& a, std::size_t first, G& g) {
+  if constexpr (sizeof(G) <= 16) {
+    std::memcpy(&g, &a[first], sizeof g);
+  } else {
+    typedef T Half __attribute__((vector_size(16)));
+    Half low, high;
+    std::memcpy(&low, &a[first], 16);
+    std::memcpy(&high, &a[first + 16 / sizeof(T)], 16);
+    if constexpr (sizeof(T) == 8) {
+      g = __builtin_shufflevector(low, high, 0, 1, 2, 3);
+    } else {
+      g = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+  }
+}
+template <class G, class T, std::size_t N>
+[[gnu::always_inline]] inline void store_group(std::array<T, N>& r, std::size_t first, G const& g) {
+  if constexpr (sizeof(G) <= 16) {
+    std::memcpy(&r[first], &g, sizeof g);
+  } else {
+    typedef T Half __attribute__((vector_size(16)));
+    Half low, high;
+    if constexpr (sizeof(T) == 8) {
+      low = __builtin_shufflevector(g, g, 0, 1);
+      high = __builtin_shufflevector(g, g, 2, 3);
+    } else {
+      low = __builtin_shufflevector(g, g, 0, 1, 2, 3);
+      high = __builtin_shufflevector(g, g, 4, 5, 6, 7);
+    }
+    std::memcpy(&r[first], &low, 16);
+    std::memcpy(&r[first + 16 / sizeof(T)], &high, 16);
+  }
+}
+
+// The lanes of fused_multiply_add without the instruction, W at a time.
+template <int W, class T, std::size_t N>
+[[gnu::always_inline]] inline void emulated_fma_by(std::array<T, N> const& a, std::array<T, N> const& b,
+                                                   std::array<T, N> const& c, std::array<T, N>& r) {
+  static_assert(N % W == 0);
+  using Group = LaneGroup<W>;
   if constexpr (std::is_same_v<T, float>) {
-    for (std::size_t l = 0; l < N; l += 2) {
-      FloatPair pa, pb, pc, pr;
-      std::memcpy(&pa, &a[l], sizeof pa);
-      std::memcpy(&pb, &b[l], sizeof pb);
-      std::memcpy(&pc, &c[l], sizeof pc);
-      emulated_fma(pa, pb, pc, pr);
-      std::memcpy(&r[l], &pr, sizeof pr);
+    using F = typename Group::Floats;
+    for (std::size_t l = 0; l < N; l += W) {
+      F pa, pb, pc;
+      load_group(a, l, pa);
+      load_group(b, l, pb);
+      load_group(c, l, pc);
+      store_group(r, l, emulated_fma_floats(pa, pb, pc));
     }
   } else {
+    using V = typename Group::Doubles;
     unsigned scalar_lanes = 0;
-    for (std::size_t l = 0; l < N; l += 2) {
-      DoublePair pa, pb, pc, pr;
-      BitsPair done;
-      std::memcpy(&pa, &a[l], sizeof pa);
-      std::memcpy(&pb, &b[l], sizeof pb);
-      std::memcpy(&pc, &c[l], sizeof pc);
+    for (std::size_t l = 0; l < N; l += W) {
+      V pa, pb, pc, pr;
+      typename Group::Bits done;
+      load_group(a, l, pa);
+      load_group(b, l, pb);
+      load_group(c, l, pc);
       emulated_fma(pa, pb, pc, pr, done);
-      std::memcpy(&r[l], &pr, sizeof pr);
-      scalar_lanes |= static_cast<unsigned>((done[0] == 0) | (done[1] == 0) << 1) << l;
+      store_group(r, l, pr);
+      for (int k = 0; k < W; ++k) scalar_lanes |= static_cast<unsigned>(done[k] == 0) << (l + k);
     }
     for (; scalar_lanes != 0; scalar_lanes &= scalar_lanes - 1) {
       int const l = std::countr_zero(scalar_lanes);
       r[l] = std::fma(a[l], b[l], c[l]);
     }
   }
+}
+
+// Two lanes at a time, in SSE2 registers: any x86-64 CPU.
+template <class T, std::size_t N>
+void emulated_fma(std::array<T, N> const& a, std::array<T, N> const& b, std::array<T, N> const& c,
+                  std::array<T, N>& r) {
+  emulated_fma_by<2>(a, b, c, r);
+}
+
+// Four doubles at a time, in AVX registers: only after the CPU's feature
+// bits say AVX (Intel's Sandy and Ivy Bridge have it without FMA). Floats
+// stay in pairs: their emulation widens them to doubles, and four-lane
+// groups of it were no faster.
+template <std::size_t N>
+[[gnu::target("avx"), gnu::noinline]] void emulated_fma_avx(std::array<double, N> const& a,
+                                                           std::array<double, N> const& b,
+                                                           std::array<double, N> const& c,
+                                                           std::array<double, N>& r) {
+  emulated_fma_by<4>(a, b, c, r);
 }
 
 }  // namespace detail::fma_emulation
@@ -276,8 +362,8 @@ template <class T, std::size_t N>
 
 // fused_multiply_add in each of N lanes (N even), lane l from a[l], b[l],
 // c[l]. In a build without FMA, a CPU with it runs the lanes through the
-// instruction in one call, and a CPU without it emulates them two at a time
-// in vector registers, about a third faster than lane by lane.
+// instruction in one call, and a CPU without it emulates them in vector
+// registers: four doubles at a time where it has AVX, else two lanes.
 template <class T, std::size_t N>
 [[gnu::always_inline]] inline std::array<T, N> fused_multiply_add(std::array<T, N> const& a, std::array<T, N> const& b,
                                                                   std::array<T, N> const& c) {
@@ -286,8 +372,14 @@ template <class T, std::size_t N>
   for (std::size_t l = 0; l < N; ++l) r[l] = std::fma(a[l], b[l], c[l]);
 #else
   static_assert(N % 2 == 0);
+  bool const avx_groups = [] {
+    if constexpr (std::is_same_v<T, double> && N % 4 == 0) return detail::cpu_has_avx();
+    return false;
+  }();
   if (detail::cpu_has_fma()) {
     detail::fma_instruction(a, b, c, r);
+  } else if (avx_groups) {
+    if constexpr (std::is_same_v<T, double> && N % 4 == 0) detail::fma_emulation::emulated_fma_avx(a, b, c, r);
   } else {
     detail::fma_emulation::emulated_fma(a, b, c, r);
   }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <type_traits>
 
 #include "vorn/fused_multiply_add.hpp"
 #include "support/precisions.hpp"
@@ -31,9 +32,9 @@ template <class T>
 
 // The scalar form, and the eight-lane form with the operands in every
 // position and beside lanes of other magnitudes (a lane that needs the
-// scalar fallback must not disturb its neighbours): emulated, and as the
-// vector backends call it (through the instruction where this CPU has it,
-// the lanes grouped by register).
+// scalar fallback must not disturb its neighbours): emulated in groups of
+// two lanes and (doubles, where this CPU has AVX) of four, and as the vector backends
+// call it (through the instruction where this CPU has it).
 template <class T>
 ::testing::AssertionResult same_as_std_fma(T a, T b, T c) {
   if (auto same = same_bits(a, b, c, detail::fma_emulation::emulated_fma(a, b, c), "scalar form"); !same) return same;
@@ -43,8 +44,15 @@ template <class T>
   std::array<T, 8> lanes;
   detail::fma_emulation::emulated_fma(xs, ys, zs, lanes);
   std::array<T, 8> const dispatched = fused_multiply_add(xs, ys, zs);
+  std::array<T, 8> quads = lanes;
+  if constexpr (std::is_same_v<T, double>) {
+    if (detail::cpu_has_avx()) detail::fma_emulation::emulated_fma_avx(xs, ys, zs, quads);
+  }
   for (int l = 0; l < 8; ++l) {
     if (auto same = same_bits(xs[l], ys[l], zs[l], lanes[l], "eight-lane form"); !same) return same << " in lane " << l;
+    if (auto same = same_bits(xs[l], ys[l], zs[l], quads[l], "four-lane groups"); !same) {
+      return same << " in lane " << l;
+    }
     if (auto same = same_bits(xs[l], ys[l], zs[l], dispatched[l], "eight-lane call"); !same) {
       return same << " in lane " << l;
     }
