@@ -224,23 +224,19 @@ template <class F>
 }
 
 // Group g of W lanes from an array, and back. The arrays come from code that
-// stores 16 bytes at a time, so wider groups are loaded and stored in
-// 16-byte halves: a wider load of two such stores is not forwarded from them
-// and waits until they reach the cache.
+// stores 16 bytes at a time, so the four-double groups are loaded and stored
+// in 16-byte halves: a wider load of two such stores is not forwarded from
+// them and waits until they reach the cache.
 template <class G, class T, std::size_t N>
 [[gnu::always_inline]] inline void load_group(std::array<T, N> const& a, std::size_t first, G& g) {
   if constexpr (sizeof(G) <= 16) {
     std::memcpy(&g, &a[first], sizeof g);
   } else {
-    typedef T Half __attribute__((vector_size(16)));
-    Half low, high;
+    static_assert(std::is_same_v<T, double> && sizeof(G) == 32);
+    typename LaneGroup<2>::Doubles low, high;
     std::memcpy(&low, &a[first], 16);
-    std::memcpy(&high, &a[first + 16 / sizeof(T)], 16);
-    if constexpr (sizeof(T) == 8) {
-      g = __builtin_shufflevector(low, high, 0, 1, 2, 3);
-    } else {
-      g = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
-    }
+    std::memcpy(&high, &a[first + 2], 16);
+    g = __builtin_shufflevector(low, high, 0, 1, 2, 3);
   }
 }
 template <class G, class T, std::size_t N>
@@ -248,17 +244,11 @@ template <class G, class T, std::size_t N>
   if constexpr (sizeof(G) <= 16) {
     std::memcpy(&r[first], &g, sizeof g);
   } else {
-    typedef T Half __attribute__((vector_size(16)));
-    Half low, high;
-    if constexpr (sizeof(T) == 8) {
-      low = __builtin_shufflevector(g, g, 0, 1);
-      high = __builtin_shufflevector(g, g, 2, 3);
-    } else {
-      low = __builtin_shufflevector(g, g, 0, 1, 2, 3);
-      high = __builtin_shufflevector(g, g, 4, 5, 6, 7);
-    }
+    static_assert(std::is_same_v<T, double> && sizeof(G) == 32);
+    typename LaneGroup<2>::Doubles const low = __builtin_shufflevector(g, g, 0, 1);
+    typename LaneGroup<2>::Doubles const high = __builtin_shufflevector(g, g, 2, 3);
     std::memcpy(&r[first], &low, 16);
-    std::memcpy(&r[first + 16 / sizeof(T)], &high, 16);
+    std::memcpy(&r[first + 2], &high, 16);
   }
 }
 
@@ -372,17 +362,17 @@ template <class T, std::size_t N>
   for (std::size_t l = 0; l < N; ++l) r[l] = std::fma(a[l], b[l], c[l]);
 #else
   static_assert(N % 2 == 0);
-  bool const avx_groups = [] {
-    if constexpr (std::is_same_v<T, double> && N % 4 == 0) return detail::cpu_has_avx();
-    return false;
-  }();
   if (detail::cpu_has_fma()) {
     detail::fma_instruction(a, b, c, r);
-  } else if (avx_groups) {
-    if constexpr (std::is_same_v<T, double> && N % 4 == 0) detail::fma_emulation::emulated_fma_avx(a, b, c, r);
-  } else {
-    detail::fma_emulation::emulated_fma(a, b, c, r);
+    return r;
   }
+  if constexpr (std::is_same_v<T, double> && N % 4 == 0) {
+    if (detail::cpu_has_avx()) {
+      detail::fma_emulation::emulated_fma_avx(a, b, c, r);
+      return r;
+    }
+  }
+  detail::fma_emulation::emulated_fma(a, b, c, r);
 #endif
   return r;
 }
