@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "huge_pages.hpp"
 #include "per_level.hpp"
 #include "units/bsp_build_level/bsp_level_units.hpp"
 #include "units/frame/record_encoder.hpp"
@@ -249,10 +250,13 @@ BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::spa
   check_bsp_tree_size(unit, static_cast<long long>(n), leaf_size);
   check_finite(d, positions, weights);
 
-  Cloud in{{positions.begin(), positions.end()}, {weights.begin(), weights.end()}, std::vector<long long>(n)};
+  using detail::huge_page_vector;
+  Cloud in{huge_page_vector<double>(n * d), huge_page_vector<double>(weights.size()), huge_page_vector<long long>(n)};
+  std::copy(positions.begin(), positions.end(), in.positions.begin());
+  std::copy(weights.begin(), weights.end(), in.weights.begin());
   std::iota(in.ids.begin(), in.ids.end(), 0LL);
-  Cloud out{std::vector<double>(n * d), std::vector<double>(weights.size()), std::vector<long long>(n)};
-  std::vector<long long> order(n);
+  Cloud out{huge_page_vector<double>(n * d), huge_page_vector<double>(weights.size()), huge_page_vector<long long>(n)};
+  std::vector<long long> order = huge_page_vector<long long>(n);
 
   // Each level's output cloud is the next level's input; the last level is
   // the first whose nodes all stay whole, and its output is in tree order.

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "huge_pages.hpp"
 #include "worker_threads.hpp"
 
 namespace vorn::host::detail {
@@ -77,7 +78,7 @@ std::vector<std::int32_t> position_owners(const BspTree& tree, std::span<const s
     long long id;
     std::int32_t t;
   };
-  std::vector<std::int32_t> owner(tree.ids.size());
+  std::vector<std::int32_t> owner = huge_page_vector<std::int32_t>(tree.ids.size());
   std::iota(owner.begin(), owner.end(), 0);
   std::vector<Key> keys;
   for (const std::int32_t t : shared_hash_seeds(tree, threads)) {
@@ -101,7 +102,7 @@ std::vector<std::int32_t> position_owners(const BspTree& tree, std::span<const s
   return owner;
 }
 
-void to_caller_order(PowerDiagram& out, CellLists& cells, std::span<const std::int32_t> caller, int threads) {
+void to_caller_order(PowerDiagram& out, const CellLists& cells, std::span<const std::int32_t> caller, int threads) {
   const std::size_t n = caller.size();
   const auto block_end = [&](std::size_t b) { return std::min(n, (b + 1) * CellLists::block_cells); };
   std::atomic<bool> shifted{false};
@@ -113,9 +114,13 @@ void to_caller_order(PowerDiagram& out, CellLists& cells, std::span<const std::i
   });
   for (std::size_t i = 0; i < n; ++i) out.cell_begin[i + 1] += out.cell_begin[i];
   const std::size_t total = static_cast<std::size_t>(out.cell_begin[n]);
+  reserve_on_huge_pages(out.xs, total);
+  reserve_on_huge_pages(out.ys, total);
+  reserve_on_huge_pages(out.neighbours, total);
   out.xs.resize(total);
   out.ys.resize(total);
   out.neighbours.resize(total);
+  if (shifted) reserve_on_huge_pages(out.neighbour_shifts, 2 * total);
   if (shifted) out.neighbour_shifts.resize(2 * total);
   for_each_index(cells.block_count(), threads, [&](std::size_t b) {
     for (std::size_t k = b * CellLists::block_cells; k < block_end(b); ++k) {
@@ -134,7 +139,6 @@ void to_caller_order(PowerDiagram& out, CellLists& cells, std::span<const std::i
         shifts[2 * e + 1] = static_cast<std::int8_t>(shift_y(c.shifts[e]));
       }
     }
-    cells.block(b) = CellBlock{};
   });
 }
 
@@ -179,6 +183,10 @@ void check_finite(const PowerDiagram& out, int threads) {
 }
 
 void size_outputs(PowerDiagram& out, std::size_t n) {
+  reserve_on_huge_pages(out.cell_begin, n + 1);
+  reserve_on_huge_pages(out.areas, n);
+  reserve_on_huge_pages(out.centroid_x, n);
+  reserve_on_huge_pages(out.centroid_y, n);
   out.cell_begin.assign(n + 1, 0);
   out.areas.assign(n, 0.0);
   out.centroid_x.assign(n, 0.0);

@@ -28,8 +28,8 @@ void size_outputs(PowerDiagram& out, std::size_t n);
 
 // The cells' vertex lists in the caller's numbering: slot k's list becomes
 // seed caller[k]'s and every neighbour slot j becomes caller[j]; lists with
-// shifts fill out.neighbour_shifts. Releases each block once copied.
-void to_caller_order(PowerDiagram& out, CellLists& cells, std::span<const std::int32_t> caller, int threads);
+// shifts fill out.neighbour_shifts.
+void to_caller_order(PowerDiagram& out, const CellLists& cells, std::span<const std::int32_t> caller, int threads);
 
 // Throws std::range_error naming the first bounded cell with a vertex, area
 // or centroid that is not finite: a cell too large for a double is refused

@@ -15,6 +15,7 @@
 
 #include "cell_phase.hpp"
 #include "diagram_assembly.hpp"
+#include "huge_pages.hpp"
 #include "periodic_diagram.hpp"
 #include "power_input.hpp"
 #include "seed_frame.hpp"
@@ -101,7 +102,7 @@ void compute_cells(PowerDiagram& out, const BspTree& tree, const std::vector<std
     if constexpr (std::is_same_v<T, float>) compute_cells<double>(out, tree, owner, frame, options, threads);
     return;
   }
-  std::vector<std::int32_t> caller(n);
+  std::vector<std::int32_t> caller = detail::huge_page_vector<std::int32_t>(n);
   for (std::size_t t = 0; t < n; ++t) caller[t] = static_cast<std::int32_t>(tree.ids[t]);
   detail::to_caller_order(out, cells, caller, threads);
   detail::check_finite(out, threads);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "huge_pages.hpp"
+
 namespace vorn::host::detail {
 
 namespace {
@@ -69,7 +71,7 @@ SeedFrame seed_frame(std::span<const double> positions, std::span<const double> 
 }
 
 std::vector<double> positions_in(const SeedFrame& frame, std::span<const double> positions) {
-  std::vector<double> out(positions.size());
+  std::vector<double> out = huge_page_vector<double>(positions.size());
   for (std::size_t i = 0; i + 1 < positions.size(); i += 2) {
     out[i] = frame.x_in(positions[i]);
     out[i + 1] = frame.y_in(positions[i + 1]);
@@ -78,8 +80,8 @@ std::vector<double> positions_in(const SeedFrame& frame, std::span<const double>
 }
 
 std::vector<double> weights_in(const SeedFrame& frame, std::span<const double> weights, std::size_t n) {
-  if (weights.empty()) return std::vector<double>(n, 0.0);
-  std::vector<double> out(weights.size());
+  if (weights.empty()) return huge_page_vector<double>(n);
+  std::vector<double> out = huge_page_vector<double>(weights.size());
   for (std::size_t i = 0; i < weights.size(); ++i) out[i] = frame.w_in(weights[i]);
   return out;
 }

@@ -1,0 +1,57 @@
+#include "huge_pages.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace vorn::host::detail {
+
+void advise_huge_pages(const void* data, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t begin = (start + huge - 1) & ~(huge - 1);
+  const std::uintptr_t end = (start + bytes) & ~(huge - 1);
+  // A refusal (a kernel without transparent huge pages) leaves the memory as it was.
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data, (void)bytes;
+#endif
+}
+
+namespace {
+
+constexpr std::size_t huge_page = std::size_t{1} << 21;
+constexpr std::size_t chunk_bytes = std::size_t{1} << 25;
+
+}  // namespace
+
+HugePageArena::~HugePageArena() {
+  for (const Chunk& c : chunks_) ::operator delete(c.data, c.bytes, std::align_val_t{huge_page});
+}
+
+void* HugePageArena::do_allocate(std::size_t bytes, std::size_t alignment) {
+  std::lock_guard lock(mutex_);
+  if (!chunks_.empty()) {
+    const std::size_t at = (used_ + alignment - 1) / alignment * alignment;
+    if (at <= chunks_.back().bytes && bytes <= chunks_.back().bytes - at) {
+      used_ = at + bytes;
+      return static_cast<char*>(chunks_.back().data) + at;
+    }
+  }
+  // A fresh chunk, or one of its own for an array larger than a chunk
+  // (aligned to a huge page, which any smaller alignment divides).
+  const std::size_t size = std::max(chunk_bytes, (bytes + huge_page - 1) / huge_page * huge_page);
+  chunks_.reserve(chunks_.size() + 1);
+  void* data = ::operator new(size, std::align_val_t{huge_page});
+  advise_huge_pages(data, size);
+  chunks_.push_back({data, size});
+  used_ = bytes;
+  return data;
+}
+
+}  // namespace vorn::host::detail
