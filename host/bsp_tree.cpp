@@ -220,6 +220,11 @@ void arrange_preorder(const std::vector<LevelRecord>& levels, BspTree& tree) {
   const std::size_t d = static_cast<std::size_t>(tree.dimension);
   const std::size_t weighted_count = bsp_weighted(tree.unit) ? count : 0;
   tree.levels = total;
+  detail::reserve_on_huge_pages(tree.node_begin, count);
+  detail::reserve_on_huge_pages(tree.node_end, count);
+  detail::reserve_on_huge_pages(tree.node_box, 2 * d * count);
+  detail::reserve_on_huge_pages(tree.majorant_gradient, d * weighted_count);
+  detail::reserve_on_huge_pages(tree.majorant_offset, weighted_count);
   tree.node_begin.resize(count);
   tree.node_end.resize(count);
   tree.node_box.resize(2 * d * count);

@@ -9,6 +9,7 @@
 
 #include "cell_phase.hpp"
 #include "diagram_assembly.hpp"
+#include "huge_pages.hpp"
 #include "power_input.hpp"
 #include "seed_frame.hpp"
 #include "worker_threads.hpp"
@@ -120,7 +121,8 @@ BandSeeds band_seeds(const Torus& t, Band band) {
   // About as many copies as the band's area holds seeds, and a margin.
   const double widened = (t.period_x + 2.0 * band.x) * (t.period_y + 2.0 * band.y) / (t.period_x * t.period_y);
   const std::size_t room = n + static_cast<std::size_t>(static_cast<double>(n) * (widened - 1.0) * 1.0625) + 64;
-  s.positions.reserve(2 * room), s.weights.reserve(room), s.seed.reserve(room), s.shift.reserve(room);
+  reserve_on_huge_pages(s.positions, 2 * room), reserve_on_huge_pages(s.weights, room);
+  reserve_on_huge_pages(s.seed, room), reserve_on_huge_pages(s.shift, room);
   s.positions.resize(2 * n), s.weights.resize(n), s.seed.resize(n), s.shift.assign(n, 0);
   for (std::size_t i = 0; i < n; ++i) {
     s.positions[2 * i] = f.x_in(wrapped(t.positions[2 * i], t.box.x_min, t.box.x_max));
@@ -180,7 +182,9 @@ void make_round(Round& r, const Torus& t, Band band, const PowerDiagramOptions& 
       seed_of_slot.push_back(static_cast<std::int32_t>(r.tree.ids[k]));
     }
   }
+  reserve_on_huge_pages(r.slots.tree_seed, n);
   r.slots.tree_seed.assign(n, 0);
+  reserve_on_huge_pages(r.slots.copy, size);
   r.slots.copy.resize(size);
   // Gathers from three tables in input order: on every thread. Each tree
   // seed writes its own copy and each seed its own slot's tree seed.
