@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "bsp_tree_build.hpp"
 #include "huge_pages.hpp"
 #include "per_level.hpp"
 #include "units/bsp_build_level/bsp_level_units.hpp"
@@ -247,20 +248,20 @@ void arrange_preorder(const std::vector<LevelRecord>& levels, BspTree& tree) {
 
 }  // namespace
 
-BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::span<const double> weights,
-                       long long leaf_size, IsaLevel isa, int threads) {
+namespace detail {
+
+BspTree build_bsp_tree_over(BspUnit unit, std::vector<double> positions, std::vector<double> weights,
+                            long long leaf_size, IsaLevel isa, int threads) {
   check_lengths(unit, positions, weights, leaf_size);
   const std::size_t d = static_cast<std::size_t>(bsp_dimension(unit));
   const std::size_t n = positions.size() / d;
   check_bsp_tree_size(unit, static_cast<long long>(n), leaf_size);
   check_finite(d, positions, weights);
 
-  using detail::huge_page_vector;
-  Cloud in{huge_page_vector<double>(n * d), huge_page_vector<double>(weights.size()), huge_page_vector<long long>(n)};
-  std::copy(positions.begin(), positions.end(), in.positions.begin());
-  std::copy(weights.begin(), weights.end(), in.weights.begin());
+  Cloud in{std::move(positions), std::move(weights), huge_page_vector<long long>(n)};
   std::iota(in.ids.begin(), in.ids.end(), 0LL);
-  Cloud out{huge_page_vector<double>(n * d), huge_page_vector<double>(weights.size()), huge_page_vector<long long>(n)};
+  Cloud out{huge_page_vector<double>(n * d), huge_page_vector<double>(in.weights.size()),
+            huge_page_vector<long long>(n)};
   std::vector<long long> order = huge_page_vector<long long>(n);
 
   // Each level's output cloud is the next level's input; the last level is
@@ -282,6 +283,17 @@ BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::spa
   tree.weights = std::move(in.weights);
   tree.ids = std::move(in.ids);
   return tree;
+}
+
+}  // namespace detail
+
+BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::span<const double> weights,
+                       long long leaf_size, IsaLevel isa, int threads) {
+  std::vector<double> p = detail::huge_page_vector<double>(positions.size());
+  std::vector<double> w = detail::huge_page_vector<double>(weights.size());
+  std::copy(positions.begin(), positions.end(), p.begin());
+  std::copy(weights.begin(), weights.end(), w.begin());
+  return detail::build_bsp_tree_over(unit, std::move(p), std::move(w), leaf_size, isa, threads);
 }
 
 }  // namespace vorn::host

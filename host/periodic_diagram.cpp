@@ -5,8 +5,10 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "bsp_tree_build.hpp"
 #include "cell_phase.hpp"
 #include "diagram_assembly.hpp"
 #include "huge_pages.hpp"
@@ -165,11 +167,8 @@ void make_round(Round& r, const Torus& t, Band band, const PowerDiagramOptions& 
                 std::vector<std::int32_t>& slot_of_seed, std::vector<std::int32_t>& seed_of_slot) {
   const std::size_t n = t.seed_count();
   BandSeeds band_input = band_seeds(t, band);
-  r.tree = build_bsp_tree(BspUnit::weighted_2d, band_input.positions, band_input.weights, options.leaf_size, out.isa,
-                          out.threads);
-  // The tree holds its own copy: released now, so that the cells reuse the memory.
-  std::vector<double>().swap(band_input.positions);
-  std::vector<double>().swap(band_input.weights);
+  r.tree = build_bsp_tree_over(BspUnit::weighted_2d, std::move(band_input.positions), std::move(band_input.weights),
+                               options.leaf_size, out.isa, out.threads);
   // Copies of one position keep the seeds' rule: heaviest, then lowest seed index.
   r.owner = position_owners(r.tree, band_input.seed, out.threads);
   r.seeds = seed_set(r.tree);

@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "bsp_tree_build.hpp"
 #include "cell_phase.hpp"
 #include "diagram_assembly.hpp"
 #include "huge_pages.hpp"
@@ -129,9 +130,9 @@ PowerDiagram power_diagram(std::span<const double> positions, std::span<const do
 
   const SeedFrame frame = detail::seed_frame(positions, weights, options.domain);
   detail::check_frame_weights(frame, weights, options);
-  const BspTree tree = build_bsp_tree(BspUnit::weighted_2d, detail::positions_in(frame, positions),
-                                      detail::weights_in(frame, weights, n), options.leaf_size, out.isa,
-                                      out.threads);
+  const BspTree tree =
+      detail::build_bsp_tree_over(BspUnit::weighted_2d, detail::positions_in(frame, positions),
+                                  detail::weights_in(frame, weights, n), options.leaf_size, out.isa, out.threads);
   const std::vector<std::int32_t> owner = detail::position_owners(tree, {}, out.threads);
   out.timings.tree = seconds_since(start);
   if (options.precision == CellPrecision::single_precision) {
