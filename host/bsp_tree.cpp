@@ -16,6 +16,7 @@
 #include "units/bsp_build_level/bsp_level_units.hpp"
 #include "units/frame/record_encoder.hpp"
 #include "vorn/host/unit_library.hpp"
+#include "vorn/queue/thread_count.hpp"
 #include "vorn/unit_entries.hpp"
 
 namespace vorn::host {
@@ -258,11 +259,13 @@ BspTree build_bsp_tree_over(BspUnit unit, std::vector<double> positions, std::ve
   check_bsp_tree_size(unit, static_cast<long long>(n), leaf_size);
   check_finite(d, positions, weights);
 
-  Cloud in{std::move(positions), std::move(weights), huge_page_vector<long long>(n)};
+  // The pages of the fresh arrays come on every thread the units may use.
+  const int workers = threads > 0 ? threads : vorn::detail::configured_thread_count();
+  Cloud in{std::move(positions), std::move(weights), huge_page_vector<long long>(n, 0, workers)};
   std::iota(in.ids.begin(), in.ids.end(), 0LL);
-  Cloud out{huge_page_vector<double>(n * d), huge_page_vector<double>(in.weights.size()),
-            huge_page_vector<long long>(n)};
-  std::vector<long long> order = huge_page_vector<long long>(n);
+  Cloud out{huge_page_vector<double>(n * d, 0.0, workers), huge_page_vector<double>(in.weights.size(), 0.0, workers),
+            huge_page_vector<long long>(n, 0, workers)};
+  std::vector<long long> order = huge_page_vector<long long>(n, 0, workers);
 
   // Each level's output cloud is the next level's input; the last level is
   // the first whose nodes all stay whole, and its output is in tree order.
@@ -289,8 +292,9 @@ BspTree build_bsp_tree_over(BspUnit unit, std::vector<double> positions, std::ve
 
 BspTree build_bsp_tree(BspUnit unit, std::span<const double> positions, std::span<const double> weights,
                        long long leaf_size, IsaLevel isa, int threads) {
-  std::vector<double> p = detail::huge_page_vector<double>(positions.size());
-  std::vector<double> w = detail::huge_page_vector<double>(weights.size());
+  const int workers = threads > 0 ? threads : vorn::detail::configured_thread_count();
+  std::vector<double> p = detail::huge_page_vector<double>(positions.size(), 0.0, workers);
+  std::vector<double> w = detail::huge_page_vector<double>(weights.size(), 0.0, workers);
   std::copy(positions.begin(), positions.end(), p.begin());
   std::copy(weights.begin(), weights.end(), w.begin());
   return detail::build_bsp_tree_over(unit, std::move(p), std::move(w), leaf_size, isa, threads);

@@ -137,7 +137,7 @@ bool make_cells_agree(const CellJob& job, bool single, int threads, std::vector<
   const bool plane = !job.options.domain;
   const std::size_t n = job.cells.cell_count();
   std::vector<std::uint8_t> in_double(n, single ? 0 : 1);
-  std::vector<double> tolerance = huge_page_vector<double>(n);
+  std::vector<double> tolerance = huge_page_vector<double>(n, 0.0, threads);
   for_each_index(job.cells.block_count(), threads, [&](std::size_t b) {
     const std::size_t end = std::min(n, (b + 1) * CellLists::block_cells);
     for (std::size_t i = b * CellLists::block_cells; i < end; ++i) tolerance[i] = cell_tolerance(job, i, !single);

@@ -114,13 +114,13 @@ void to_caller_order(PowerDiagram& out, const CellLists& cells, std::span<const 
   });
   for (std::size_t i = 0; i < n; ++i) out.cell_begin[i + 1] += out.cell_begin[i];
   const std::size_t total = static_cast<std::size_t>(out.cell_begin[n]);
-  reserve_on_huge_pages(out.xs, total);
-  reserve_on_huge_pages(out.ys, total);
-  reserve_on_huge_pages(out.neighbours, total);
+  reserve_on_huge_pages(out.xs, total, threads);
+  reserve_on_huge_pages(out.ys, total, threads);
+  reserve_on_huge_pages(out.neighbours, total, threads);
   out.xs.resize(total);
   out.ys.resize(total);
   out.neighbours.resize(total);
-  if (shifted) reserve_on_huge_pages(out.neighbour_shifts, 2 * total);
+  if (shifted) reserve_on_huge_pages(out.neighbour_shifts, 2 * total, threads);
   if (shifted) out.neighbour_shifts.resize(2 * total);
   for_each_index(cells.block_count(), threads, [&](std::size_t b) {
     for (std::size_t k = b * CellLists::block_cells; k < block_end(b); ++k) {
@@ -182,11 +182,11 @@ void check_finite(const PowerDiagram& out, int threads) {
   }
 }
 
-void size_outputs(PowerDiagram& out, std::size_t n) {
-  reserve_on_huge_pages(out.cell_begin, n + 1);
-  reserve_on_huge_pages(out.areas, n);
-  reserve_on_huge_pages(out.centroid_x, n);
-  reserve_on_huge_pages(out.centroid_y, n);
+void size_outputs(PowerDiagram& out, std::size_t n, int threads) {
+  reserve_on_huge_pages(out.cell_begin, n + 1, threads);
+  reserve_on_huge_pages(out.areas, n, threads);
+  reserve_on_huge_pages(out.centroid_x, n, threads);
+  reserve_on_huge_pages(out.centroid_y, n, threads);
   out.cell_begin.assign(n + 1, 0);
   out.areas.assign(n, 0.0);
   out.centroid_x.assign(n, 0.0);

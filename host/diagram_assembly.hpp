@@ -23,8 +23,9 @@ engine::WeightedSeeds2 seed_set(const BspTree& tree);
 // input index (tree.ids) its rank; empty: the input index itself.
 std::vector<std::int32_t> position_owners(const BspTree& tree, std::span<const std::int32_t> rank, int threads);
 
-// Sizes the per-seed outputs of n seeds (cell_begin n + 1 zeros).
-void size_outputs(PowerDiagram& out, std::size_t n);
+// Sizes the per-seed outputs of n seeds (cell_begin n + 1 zeros), their
+// pages provided by `threads` threads.
+void size_outputs(PowerDiagram& out, std::size_t n, int threads);
 
 // The cells' vertex lists in the caller's numbering: slot k's list becomes
 // seed caller[k]'s and every neighbour slot j becomes caller[j]; lists with

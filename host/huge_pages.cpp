@@ -1,5 +1,7 @@
 #include "huge_pages.hpp"
 
+#include "worker_threads.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <new>
@@ -26,6 +28,29 @@ void advise_huge_pages(const void* data, std::size_t bytes) {
 namespace {
 
 constexpr std::size_t huge_page = std::size_t{1} << 21;
+
+}  // namespace
+
+void populate_pages(void* data, std::size_t bytes, int threads) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  constexpr std::uintptr_t page = 4096;
+  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(page - 1);
+  if (end <= begin) return;
+  // Whole huge pages to each worker, so that no two share one.
+  const std::size_t pieces = (end - begin + huge_page - 1) / huge_page;
+  for_each_index(pieces, threads, [&](std::size_t k) {
+    const std::uintptr_t from = begin + k * huge_page;
+    const std::uintptr_t to = std::min<std::uintptr_t>(end, from + huge_page);
+    // Advice only: a refusal leaves the pages to the first write.
+    madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+  });
+#else
+  (void)data, (void)bytes, (void)threads;
+#endif
+}
+
+namespace {
 constexpr std::size_t chunk_bytes = std::size_t{1} << 25;
 
 }  // namespace

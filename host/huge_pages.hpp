@@ -17,20 +17,30 @@ namespace vorn::host::detail {
 // Advice only: where the kernel has no such pages, nothing changes.
 void advise_huge_pages(const void* data, std::size_t bytes);
 
+// Has the kernel provide the pages of [data, data + bytes) now, on
+// `threads` threads at once: its first-write work (finding and clearing
+// pages) is then shared among them rather than done by the one thread that
+// writes the array first. Where the kernel cannot (before Linux 5.14), the
+// pages come at the first write as usual.
+void populate_pages(void* data, std::size_t bytes, int threads);
+
 // Gives `v` room for n elements, on huge pages where it is large enough to
-// hold some; room it already has keeps its pages.
+// hold some, provided by `threads` threads; room it already has keeps its
+// pages.
 template <class T>
-void reserve_on_huge_pages(std::vector<T>& v, std::size_t n) {
+void reserve_on_huge_pages(std::vector<T>& v, std::size_t n, int threads = 1) {
   if (v.capacity() >= n) return;
   v.reserve(n);
   advise_huge_pages(v.data(), n * sizeof(T));
+  if (threads > 1) populate_pages(v.data(), n * sizeof(T), threads);
 }
 
-// A vector of n copies of `value`, on huge pages where large enough.
+// A vector of n copies of `value`, on huge pages where large enough,
+// provided by `threads` threads.
 template <class T>
-std::vector<T> huge_page_vector(std::size_t n, const T& value = T{}) {
+std::vector<T> huge_page_vector(std::size_t n, const T& value = T{}, int threads = 1) {
   std::vector<T> v;
-  reserve_on_huge_pages(v, n);
+  reserve_on_huge_pages(v, n, threads);
   v.assign(n, value);
   return v;
 }

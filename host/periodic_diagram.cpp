@@ -293,7 +293,7 @@ void periodic_diagram(PowerDiagram& out, std::span<const double> positions, std:
     // Float cells that disagree even where computed again in double: the
     // whole diagram in double is the answer.
     const PowerDiagramTimings spent = out.timings;
-    size_outputs(out, torus.seed_count());
+    size_outputs(out, torus.seed_count(), out.threads);
     out.timings = spent;
     out.band_growths = 0;
   }

@@ -120,8 +120,8 @@ PowerDiagram power_diagram(std::span<const double> positions, std::span<const do
   PowerDiagram out;
   out.isa = options.isa ? *options.isa : default_isa_level();
   require_isa_level(out.isa);
-  detail::size_outputs(out, n);
   out.threads = options.threads > 0 ? options.threads : vorn::detail::configured_thread_count();
+  detail::size_outputs(out, n, out.threads);
   if (n == 0) return out;
   if (options.periodic) {
     detail::periodic_diagram(out, positions, weights, options, start);
@@ -131,8 +131,9 @@ PowerDiagram power_diagram(std::span<const double> positions, std::span<const do
   const SeedFrame frame = detail::seed_frame(positions, weights, options.domain);
   detail::check_frame_weights(frame, weights, options);
   const BspTree tree =
-      detail::build_bsp_tree_over(BspUnit::weighted_2d, detail::positions_in(frame, positions),
-                                  detail::weights_in(frame, weights, n), options.leaf_size, out.isa, out.threads);
+      detail::build_bsp_tree_over(BspUnit::weighted_2d, detail::positions_in(frame, positions, out.threads),
+                                  detail::weights_in(frame, weights, n, out.threads), options.leaf_size, out.isa,
+                                  out.threads);
   const std::vector<std::int32_t> owner = detail::position_owners(tree, {}, out.threads);
   out.timings.tree = seconds_since(start);
   if (options.precision == CellPrecision::single_precision) {

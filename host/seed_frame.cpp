@@ -70,8 +70,8 @@ SeedFrame seed_frame(std::span<const double> positions, std::span<const double> 
   return frame;
 }
 
-std::vector<double> positions_in(const SeedFrame& frame, std::span<const double> positions) {
-  std::vector<double> out = huge_page_vector<double>(positions.size());
+std::vector<double> positions_in(const SeedFrame& frame, std::span<const double> positions, int threads) {
+  std::vector<double> out = huge_page_vector<double>(positions.size(), 0.0, threads);
   for (std::size_t i = 0; i + 1 < positions.size(); i += 2) {
     out[i] = frame.x_in(positions[i]);
     out[i + 1] = frame.y_in(positions[i + 1]);
@@ -79,9 +79,10 @@ std::vector<double> positions_in(const SeedFrame& frame, std::span<const double>
   return out;
 }
 
-std::vector<double> weights_in(const SeedFrame& frame, std::span<const double> weights, std::size_t n) {
-  if (weights.empty()) return huge_page_vector<double>(n);
-  std::vector<double> out = huge_page_vector<double>(weights.size());
+std::vector<double> weights_in(const SeedFrame& frame, std::span<const double> weights, std::size_t n,
+                               int threads) {
+  if (weights.empty()) return huge_page_vector<double>(n, 0.0, threads);
+  std::vector<double> out = huge_page_vector<double>(weights.size(), 0.0, threads);
   for (std::size_t i = 0; i < weights.size(); ++i) out[i] = frame.w_in(weights[i]);
   return out;
 }

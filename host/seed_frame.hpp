@@ -67,8 +67,9 @@ struct SeedFrame {
 SeedFrame seed_frame(std::span<const double> positions, std::span<const double> weights,
                      const std::optional<Box>& domain);
 
-// The seeds' positions and weights (all zero when none are given) in the frame.
-std::vector<double> positions_in(const SeedFrame& frame, std::span<const double> positions);
-std::vector<double> weights_in(const SeedFrame& frame, std::span<const double> weights, std::size_t n);
+// The seeds' positions and weights (all zero when none are given) in the
+// frame, in arrays whose pages `threads` threads provide.
+std::vector<double> positions_in(const SeedFrame& frame, std::span<const double> positions, int threads);
+std::vector<double> weights_in(const SeedFrame& frame, std::span<const double> weights, std::size_t n, int threads);
 
 }  // namespace vorn::host::detail
