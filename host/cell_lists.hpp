@@ -30,9 +30,9 @@ constexpr ShiftCode opposite(ShiftCode code) { return shift_code(-shift_x(code),
 // names the seed (in the lists' own numbering) whose bisector it lies on, or
 // is a negative marker (domain or infinite edge). Lists of periodic cells
 // also hold shifts[j], the copy of that seed the edge faces; other lists
-// keep `shifts` empty.
-// A block's arrays come from `memory` (by default the heap); assigning one
-// block to another copies the lists into the target's memory.
+// keep `shifts` empty. A block's arrays come from `memory` (by default the
+// heap); assigning one block to another copies the lists into the target's
+// memory.
 struct CellBlock {
   CellBlock() = default;
   explicit CellBlock(std::pmr::memory_resource* memory)
@@ -75,13 +75,18 @@ struct CellView {
 class CellLists {
  public:
   static constexpr std::size_t block_cells = 256;
+  static constexpr std::size_t arena_cells = std::size_t{1} << 15;
 
-  // The blocks' lists live in an arena of their own: a diagram of 10^6
-  // cells writes about 100 MiB of them, fresh memory on huge pages.
-  explicit CellLists(std::size_t cells) : cells_(cells), arena_(std::make_unique<HugePageArena>()) {
+  // The lists of many cells live in an arena of their own, on huge pages: a
+  // diagram of 10^6 cells writes about 100 MiB of them. Fewer than
+  // `arena_cells` (a few MiB of lists) take the heap's memory, which a
+  // fresh 2 MiB page would cost more than it saves.
+  explicit CellLists(std::size_t cells)
+      : cells_(cells), arena_(cells >= arena_cells ? std::make_unique<HugePageArena>() : nullptr) {
     const std::size_t count = (cells + block_cells - 1) / block_cells;
+    std::pmr::memory_resource* memory = arena_ ? arena_.get() : std::pmr::get_default_resource();
     blocks_.reserve(count);
-    for (std::size_t b = 0; b < count; ++b) blocks_.emplace_back(arena_.get());
+    for (std::size_t b = 0; b < count; ++b) blocks_.emplace_back(memory);
   }
 
   std::size_t cell_count() const { return cells_; }

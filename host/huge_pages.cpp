@@ -1,10 +1,10 @@
 #include "huge_pages.hpp"
 
-#include "worker_threads.hpp"
-
 #include <algorithm>
 #include <cstdint>
 #include <new>
+
+#include "worker_threads.hpp"
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -12,12 +12,18 @@
 
 namespace vorn::host::detail {
 
+namespace {
+
+constexpr std::uintptr_t huge_page = std::uintptr_t{1} << 21;
+constexpr std::size_t chunk_bytes = std::size_t{1} << 25;
+
+}  // namespace
+
 void advise_huge_pages(const void* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
   const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t begin = (start + huge - 1) & ~(huge - 1);
-  const std::uintptr_t end = (start + bytes) & ~(huge - 1);
+  const std::uintptr_t begin = (start + huge_page - 1) & ~(huge_page - 1);
+  const std::uintptr_t end = (start + bytes) & ~(huge_page - 1);
   // A refusal (a kernel without transparent huge pages) leaves the memory as it was.
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 #else
@@ -25,35 +31,26 @@ void advise_huge_pages(const void* data, std::size_t bytes) {
 #endif
 }
 
-namespace {
-
-constexpr std::size_t huge_page = std::size_t{1} << 21;
-
-}  // namespace
-
 void populate_pages(void* data, std::size_t bytes, int threads) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
   constexpr std::uintptr_t page = 4096;
   const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
   const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(page - 1);
-  if (end <= begin) return;
-  // Whole huge pages to each worker, so that no two share one.
-  const std::size_t pieces = (end - begin + huge_page - 1) / huge_page;
-  for_each_index(pieces, threads, [&](std::size_t k) {
-    const std::uintptr_t from = begin + k * huge_page;
-    const std::uintptr_t to = std::min<std::uintptr_t>(end, from + huge_page);
-    // Advice only: a refusal leaves the pages to the first write.
-    madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-  });
+  // Whole huge pages to each worker, so that no two share one; an array of
+  // one or two is left to its first write, which costs less than threads.
+  const std::size_t pieces = end > begin ? (end - begin + huge_page - 1) / huge_page : 0;
+  if (pieces < 3 || threads < 2) return;
+  for_each_index(pieces, static_cast<int>(std::min<std::size_t>(pieces, static_cast<std::size_t>(threads))),
+                 [&](std::size_t k) {
+                   const std::uintptr_t from = begin + k * huge_page;
+                   const std::uintptr_t to = std::min<std::uintptr_t>(end, from + huge_page);
+                   // Advice only: a refusal leaves the pages to the first write.
+                   madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+                 });
 #else
   (void)data, (void)bytes, (void)threads;
 #endif
 }
-
-namespace {
-constexpr std::size_t chunk_bytes = std::size_t{1} << 25;
-
-}  // namespace
 
 HugePageArena::~HugePageArena() {
   for (const Chunk& c : chunks_) ::operator delete(c.data, c.bytes, std::align_val_t{huge_page});

@@ -72,7 +72,7 @@ TEST(HugePageArena, ArraysLargerThanAChunkGetRoomOfTheirOwn) {
 }
 
 TEST(HugePageArena, CellListsCopiedIntoItReadBackTheSame) {
-  CellLists cells(600);  // three blocks
+  CellLists cells(CellLists::arena_cells + 600);  // enough for the arena
   CellBlock scratch;
   const double xs[] = {0.0, 1.0, 1.0, 0.5}, ys[] = {0.0, 0.0, 1.0, 1.5};
   const std::int32_t ids[] = {7, -1, 3, 9};
