@@ -53,7 +53,7 @@ void populate_pages(void* data, std::size_t bytes, int threads) {
 }
 
 HugePageArena::~HugePageArena() {
-  for (const Chunk& c : chunks_) ::operator delete(c.data, c.bytes, std::align_val_t{huge_page});
+  for (const Chunk& c : chunks_) ::operator delete(c.data, std::align_val_t{huge_page});
 }
 
 void* HugePageArena::do_allocate(std::size_t bytes, std::size_t alignment) {
