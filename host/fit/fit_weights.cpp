@@ -209,7 +209,9 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     return r.max_relative_error;
   };
   double error = record(report);
-  detail::NewtonSolver solver;
+  const std::vector<std::int32_t> rank = detail::curve_ranks(positions);
+  detail::NewtonSolver solver(rank);
+  Eigen::SparseMatrix<double> h;  // the Newton matrix, its memory kept from one iteration to the next
 
   for (int iteration = 1; iteration <= o.max_iterations && error > o.tolerance; ++iteration) {
     FitIteration r;
@@ -221,9 +223,10 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     // tolerance times the error to the next error. A tenth of the error
     // keeps that below the quadratic term; nearer the end, what keeps the
     // next error a hundredth of the fit's tolerance is enough.
-    const detail::NewtonStep newton = solver.solve(
-        detail::mass_derivatives(current.diagram, positions, o.density, *o.diagram.domain, current.diagram.threads),
-        rhs, std::clamp(std::max(0.1 * error, 0.01 * o.tolerance / error), 1e-13, 1e-2));
+    detail::mass_derivatives(current.diagram, positions, o.density, *o.diagram.domain, current.diagram.threads, rank,
+                             h);
+    const detail::NewtonStep newton =
+        solver.solve(h, rhs, std::clamp(std::max(0.1 * error, 0.01 * o.tolerance / error), 1e-13, 1e-2));
     r.solver_iterations = newton.iterations;
     r.solve_seconds = seconds_since(solve_start);
 

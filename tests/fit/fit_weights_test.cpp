@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numeric>
 #include <random>
 #include <stdexcept>
@@ -75,36 +76,54 @@ TEST(FitWeights, EqualTargetsOnAGridHoldAtOnce) {
 
 // The Newton matrix is the derivative of the cell areas: compare each entry
 // with central differences of areas under a small change of one weight.
+// In the seeds' own numbering and in the curve's, whose ranks must be a
+// permutation: seed i's row and column are rank[i].
 TEST(FitWeights, NewtonMatrixIsTheDerivativeOfTheAreas) {
   const test::Seeds s = test::uniform_seeds(60, 1.0, 0.0, 2e-3, 7);
   host::PowerDiagramOptions o;
   const host::PowerDiagram d = host::power_diagram(s.positions, s.weights, o);
-  const Eigen::SparseMatrix<double> lower = host::detail::mass_derivatives(d, s.positions, nullptr, Box{}, 1);
-  const Eigen::SparseMatrix<double> h = lower.selfadjointView<Eigen::Lower>();
-  ASSERT_EQ(Eigen::SparseMatrix<double>(lower.triangularView<Eigen::StrictlyUpper>()).nonZeros(), 0);
-  const double eps = 1e-7;
-  for (const int j : {0, 13, 59}) {
-    std::vector<double> up = s.weights, down = s.weights;
-    up[static_cast<std::size_t>(j)] += eps;
-    down[static_cast<std::size_t>(j)] -= eps;
-    const host::PowerDiagram a = host::power_diagram(s.positions, up, o), b = host::power_diagram(s.positions, down, o);
-    double row_sum = 0.0;
-    for (int i = 0; i < 60; ++i) {
-      const double fd = (a.areas[static_cast<std::size_t>(i)] - b.areas[static_cast<std::size_t>(i)]) / (2 * eps);
-      EXPECT_NEAR(h.coeff(i, j), fd, 1e-6 + 1e-5 * std::fabs(fd)) << "d area " << i << " / d w " << j;
-      row_sum += h.coeff(j, i);
+  const std::vector<std::int32_t> curve = host::detail::curve_ranks(s.positions);
+  std::vector<std::int32_t> sorted = curve, identity(60);
+  std::sort(sorted.begin(), sorted.end());
+  std::iota(identity.begin(), identity.end(), 0);
+  ASSERT_EQ(sorted, identity);
+  for (const std::vector<std::int32_t>& rank : {std::vector<std::int32_t>{}, curve}) {
+    SCOPED_TRACE(rank.empty() ? "own numbering" : "curve ranks");
+    auto at = [&](int i) { return rank.empty() ? i : rank[static_cast<std::size_t>(i)]; };
+    Eigen::SparseMatrix<double> lower;
+    host::detail::mass_derivatives(d, s.positions, nullptr, Box{}, 1, rank, lower);
+    const Eigen::SparseMatrix<double> h = lower.selfadjointView<Eigen::Lower>();
+    ASSERT_EQ(Eigen::SparseMatrix<double>(lower.triangularView<Eigen::StrictlyUpper>()).nonZeros(), 0);
+    const double eps = 1e-7;
+    for (const int j : {0, 13, 59}) {
+      std::vector<double> up = s.weights, down = s.weights;
+      up[static_cast<std::size_t>(j)] += eps;
+      down[static_cast<std::size_t>(j)] -= eps;
+      const host::PowerDiagram a = host::power_diagram(s.positions, up, o), b = host::power_diagram(s.positions, down, o);
+      double row_sum = 0.0;
+      for (int i = 0; i < 60; ++i) {
+        const double fd = (a.areas[static_cast<std::size_t>(i)] - b.areas[static_cast<std::size_t>(i)]) / (2 * eps);
+        EXPECT_NEAR(h.coeff(at(i), at(j)), fd, 1e-6 + 1e-5 * std::fabs(fd)) << "d area " << i << " / d w " << j;
+        row_sum += h.coeff(at(j), at(i));
+      }
+      EXPECT_NEAR(row_sum, 0.0, 1e-12);
     }
-    EXPECT_NEAR(row_sum, 0.0, 1e-12);
   }
 }
 
 // Columns are filled by blocks of cells on several threads; the diagonal
-// sums must not depend on how the blocks were shared out.
+// sums must not depend on how the blocks were shared out. The second
+// matrix is written over a larger one, whose memory it reuses.
 TEST(FitWeights, NewtonMatrixIsTheSameOnAnyNumberOfThreads) {
   const test::Seeds s = test::uniform_seeds(20000, 1.0, 0.0, 1e-5, 8);
   const host::PowerDiagram d = host::power_diagram(s.positions, s.weights, host::PowerDiagramOptions{});
-  const Eigen::SparseMatrix<double> one = host::detail::mass_derivatives(d, s.positions, nullptr, Box{}, 1);
-  const Eigen::SparseMatrix<double> three = host::detail::mass_derivatives(d, s.positions, nullptr, Box{}, 3);
+  const std::vector<std::int32_t> rank = host::detail::curve_ranks(s.positions);
+  Eigen::SparseMatrix<double> one, three;
+  host::detail::mass_derivatives(d, s.positions, nullptr, Box{}, 1, rank, one);
+  const test::Seeds more = test::uniform_seeds(30000, 1.0, 0.0, 1e-5, 9);
+  host::detail::mass_derivatives(host::power_diagram(more.positions, more.weights, host::PowerDiagramOptions{}),
+                                 more.positions, nullptr, Box{}, 3, {}, three);
+  host::detail::mass_derivatives(d, s.positions, nullptr, Box{}, 3, rank, three);
   ASSERT_EQ(one.nonZeros(), three.nonZeros());
   EXPECT_TRUE(std::equal(one.outerIndexPtr(), one.outerIndexPtr() + one.outerSize() + 1, three.outerIndexPtr()));
   EXPECT_TRUE(std::equal(one.innerIndexPtr(), one.innerIndexPtr() + one.nonZeros(), three.innerIndexPtr()));
