@@ -25,39 +25,53 @@ constexpr int shift_y(ShiftCode code) { return static_cast<std::int8_t>(code >> 
 // The shift under which the copy sees the seed: if i names j's copy at +s, j names i's at -s.
 constexpr ShiftCode opposite(ShiftCode code) { return shift_code(-shift_x(code), -shift_y(code)); }
 
+// A cell's own figures in the caller's units (see PowerDiagram), kept with
+// its lists in tree order: written there as each cell is recorded, they go
+// to the caller's numbering in one pass with the vertices, not one
+// scattered write per figure between engine calls.
+struct CellFigures {
+  double area;
+  double centroid_x;
+  double centroid_y;
+  bool empty;
+  bool unbounded;
+};
+
 // Cell k of a block has vertices xs/ys[begin[k] .. begin[k + 1]),
 // counter-clockwise; edge j runs from vertex j to the next and neighbours[j]
 // names the seed (in the lists' own numbering) whose bisector it lies on, or
 // is a negative marker (domain or infinite edge). Lists of periodic cells
 // also hold shifts[j], the copy of that seed the edge faces; other lists
-// keep `shifts` empty. A block's arrays come from `memory` (by default the
-// heap); assigning one block to another copies the lists into the target's
-// memory.
+// keep `shifts` empty; figures[k] are cell k's figures. A block's arrays
+// come from `memory` (by default the heap); assigning one block to another
+// copies the lists into the target's memory.
 struct CellBlock {
   CellBlock() = default;
   explicit CellBlock(std::pmr::memory_resource* memory)
-      : begin(1, 0, memory), xs(memory), ys(memory), neighbours(memory), shifts(memory) {}
+      : begin(1, 0, memory), xs(memory), ys(memory), neighbours(memory), shifts(memory), figures(memory) {}
 
   std::pmr::vector<std::int64_t> begin{0};
   std::pmr::vector<double> xs;
   std::pmr::vector<double> ys;
   std::pmr::vector<std::int32_t> neighbours;
   std::pmr::vector<ShiftCode> shifts;
+  std::pmr::vector<CellFigures> figures;
 
   std::size_t cell_count() const { return begin.size() - 1; }
   void clear() {
     begin.assign(1, 0);
-    xs.clear(), ys.clear(), neighbours.clear(), shifts.clear();
+    xs.clear(), ys.clear(), neighbours.clear(), shifts.clear(), figures.clear();
   }
   // Appends one more cell of `count` vertices; `copies` is null for a cell
   // without shifts.
   void append(const double* x, const double* y, const std::int32_t* ids, const ShiftCode* copies,
-              std::int64_t count) {
+              std::int64_t count, const CellFigures& figure) {
     xs.insert(xs.end(), x, x + count);
     ys.insert(ys.end(), y, y + count);
     neighbours.insert(neighbours.end(), ids, ids + count);
     if (copies) shifts.insert(shifts.end(), copies, copies + count);
     begin.push_back(static_cast<std::int64_t>(xs.size()));
+    figures.push_back(figure);
   }
 };
 
@@ -68,6 +82,7 @@ struct CellView {
   const std::int32_t* neighbours;
   const ShiftCode* shifts;
   std::int64_t size;
+  const CellFigures& figures;
 
   ShiftCode shift(std::int64_t k) const { return shifts ? shifts[k] : ShiftCode{0}; }
 };
@@ -99,7 +114,8 @@ class CellLists {
     const std::size_t k = i % block_cells;
     const std::size_t first = static_cast<std::size_t>(b.begin[k]);
     const ShiftCode* shifts = b.shifts.empty() ? nullptr : b.shifts.data() + first;
-    return {b.xs.data() + first, b.ys.data() + first, b.neighbours.data() + first, shifts, b.begin[k + 1] - b.begin[k]};
+    return {b.xs.data() + first, b.ys.data() + first, b.neighbours.data() + first,
+            shifts,          b.begin[k + 1] - b.begin[k], b.figures[k]};
   }
 
  private:

@@ -110,7 +110,6 @@ void append_neighbours(const CellJob& job, const Local2<T>& cell, std::size_t sl
 
 template <class T>
 void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBlock& block) {
-  const std::size_t caller = static_cast<std::size_t>(job.tree.ids[tree_seed_of(job, slot)]);
   // Edges on the bisectors of seeds at one position name the same owner, so
   // they are joined too.
   const std::size_t vertices = static_cast<std::size_t>(std::max(cell.vertex_count, 0));
@@ -128,19 +127,16 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBloc
     c->complete[slot] = is_complete(c->known, job.tree.positions[2 * t], job.tree.positions[2 * t + 1],
                                     job.tree.weights[t], cell.xs, cell.ys, n, rounding);
   }
-  job.out.empty[caller] = n == 0;
-  job.out.unbounded[caller] = n != 0 && cell.unbounded;
-  double area = 0.0, cx = std::numeric_limits<double>::quiet_NaN(), cy = cx;
-  if (n != 0 && cell.unbounded) area = std::numeric_limits<double>::infinity();
+  CellFigures f{0.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(), n == 0,
+                n != 0 && cell.unbounded};
+  if (f.unbounded) f.area = std::numeric_limits<double>::infinity();
   if (n != 0 && !cell.unbounded) {
-    measure(cell.xs, cell.ys, n, area, cx, cy);
-    area = job.frame.area_out(area);
-    cx = job.frame.x_out(cx);
-    cy = job.frame.y_out(cy);
+    measure(cell.xs, cell.ys, n, f.area, f.centroid_x, f.centroid_y);
+    f.area = job.frame.area_out(f.area);
+    f.centroid_x = job.frame.x_out(f.centroid_x);
+    f.centroid_y = job.frame.y_out(f.centroid_y);
   }
-  job.out.areas[caller] = area;
-  job.out.centroid_x[caller] = cx;
-  job.out.centroid_y[caller] = cy;
+  block.figures.push_back(f);
 }
 
 
@@ -252,7 +248,8 @@ void run_cells_again(const CellJob& job, const std::vector<std::int32_t>& slots,
     for (std::size_t k = 0; k < chunk.cell_count(); ++k) {
       const std::int64_t first = chunk.begin[k];
       all.append(chunk.xs.data() + first, chunk.ys.data() + first, chunk.neighbours.data() + first,
-                 chunk.shifts.empty() ? nullptr : chunk.shifts.data() + first, chunk.begin[k + 1] - first);
+                 chunk.shifts.empty() ? nullptr : chunk.shifts.data() + first, chunk.begin[k + 1] - first,
+                 chunk.figures[k]);
     }
   }
   replace_cells(job.cells, slots, all);

@@ -34,7 +34,7 @@ struct CellSlots {
 };
 
 // Everything the workers share: inputs read-only, outputs written at
-// disjoint elements (a seed's own figures, a block's own lists).
+// disjoint elements (a block's own lists and figures).
 struct CellJob {
   const BspTree& tree;
   const engine::WeightedSeeds2& seeds;
@@ -46,7 +46,6 @@ struct CellJob {
   const StartSquare* unbounded_square;
   const CellEngineLibrary& engine;
   const PowerDiagramOptions& options;
-  PowerDiagram& out;  // per-seed figures, in the caller's numbering
   // Vertex lists by slot. Without `slots`, slot t is tree seed t and
   // neighbours are tree seeds; with them, as CellSlots says.
   CellLists& cells;
@@ -69,8 +68,8 @@ void run_cells(const CellJob& job, int threads);
 template <class T>
 void run_cells_again(const CellJob& job, const std::vector<std::int32_t>& slots, int threads);
 
-// Appends the finished cell of slot `slot` to `block` and fills the seed's
-// own figures in job.out.
+// Appends the finished cell of slot `slot`, its list and its figures, to
+// `block`.
 template <class T>
 void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBlock& block);
 

@@ -103,7 +103,8 @@ void replace_cells(CellLists& cells, const std::vector<std::int32_t>& slots, con
       const std::size_t cell = replaced ? k++ : local;
       const std::int64_t first = from.begin[cell];
       rewritten.append(from.xs.data() + first, from.ys.data() + first, from.neighbours.data() + first,
-                       from.shifts.empty() ? nullptr : from.shifts.data() + first, from.begin[cell + 1] - first);
+                       from.shifts.empty() ? nullptr : from.shifts.data() + first, from.begin[cell + 1] - first,
+                       from.figures[cell]);
     }
     cells.block(b) = std::move(rewritten);
   }

@@ -125,7 +125,13 @@ void to_caller_order(PowerDiagram& out, const CellLists& cells, std::span<const 
   for_each_index(cells.block_count(), threads, [&](std::size_t b) {
     for (std::size_t k = b * CellLists::block_cells; k < block_end(b); ++k) {
       const CellView c = cells.cell(k);
-      const std::size_t to = static_cast<std::size_t>(out.cell_begin[static_cast<std::size_t>(caller[k])]);
+      const std::size_t i = static_cast<std::size_t>(caller[k]);
+      out.areas[i] = c.figures.area;
+      out.centroid_x[i] = c.figures.centroid_x;
+      out.centroid_y[i] = c.figures.centroid_y;
+      out.empty[i] = c.figures.empty;
+      out.unbounded[i] = c.figures.unbounded;
+      const std::size_t to = static_cast<std::size_t>(out.cell_begin[i]);
       std::copy_n(c.xs, c.size, out.xs.data() + to);
       std::copy_n(c.ys, c.size, out.ys.data() + to);
       for (std::int64_t e = 0; e < c.size; ++e) {

@@ -27,7 +27,7 @@ std::vector<std::int32_t> position_owners(const BspTree& tree, std::span<const s
 // pages provided by `threads` threads.
 void size_outputs(PowerDiagram& out, std::size_t n, int threads);
 
-// The cells' vertex lists in the caller's numbering: slot k's list becomes
+// The cells' lists and figures in the caller's numbering: slot k's become
 // seed caller[k]'s and every neighbour slot j becomes caller[j]; lists with
 // shifts fill out.neighbour_shifts.
 void to_caller_order(PowerDiagram& out, const CellLists& cells, std::span<const std::int32_t> caller, int threads);

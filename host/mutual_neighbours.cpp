@@ -120,11 +120,11 @@ void remove_dropped(CellBlock& block, std::size_t first_cell, const std::vector<
         if (drop[static_cast<std::size_t>(k)]) collapsed.push_back(block.neighbours[k]);
       }
       kept.append(block.xs.data() + begin, block.ys.data() + begin, block.neighbours.data() + begin,
-                  periodic ? block.shifts.data() + begin : nullptr, end - begin);
+                  periodic ? block.shifts.data() + begin : nullptr, end - begin, block.figures[local]);
       continue;
     }
     kept.append(xs.data(), ys.data(), ids.data(), periodic ? shifts.data() : nullptr,
-                static_cast<std::int64_t>(ids.size()));
+                static_cast<std::int64_t>(ids.size()), block.figures[local]);
   }
   block = std::move(kept);
 }

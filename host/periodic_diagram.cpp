@@ -246,8 +246,8 @@ bool compute_cells(PowerDiagram& out, const Torus& t, const PowerDiagramOptions&
     out.timings.tree += seconds_since(start);
     start = Clock::now();
     const Completeness completeness = completeness_in(t, band, complete);
-    const CellJob job{round.tree, round.seeds, round.owner, t.frame,      round.square,  nullptr,
-                      engine,     options,     out,         cells,        &round.slots,  &completeness};
+    const CellJob job{round.tree, round.seeds, round.owner, t.frame,      round.square,
+                      nullptr,    engine,      options,     cells,        &round.slots, &completeness};
     first ? run_cells<T>(job, threads) : run_cells_again<T>(job, again, threads);
     // Cells complete in a narrower band stay complete: the copies beyond
     // this band lie beyond that one too.

@@ -90,8 +90,8 @@ void compute_cells(PowerDiagram& out, const BspTree& tree, const std::vector<std
   const StartSquare square = domain ? start_square(domain, tree.positions) : stand_in_box(tree.positions);
 
   CellLists cells(n);
-  const CellJob job{tree,    seeds, owner, frame, square, domain ? nullptr : &unbounded_square, engine,
-                    options, out,   cells, nullptr, nullptr};
+  const CellJob job{tree, seeds, owner, frame, square, domain ? nullptr : &unbounded_square, engine, options,
+                    cells, nullptr, nullptr};
   auto start = Clock::now();
   detail::run_cells<T>(job, threads);
   out.timings.cells = seconds_since(start);

@@ -76,7 +76,7 @@ TEST(HugePageArena, CellListsCopiedIntoItReadBackTheSame) {
   CellBlock scratch;
   const double xs[] = {0.0, 1.0, 1.0, 0.5}, ys[] = {0.0, 0.0, 1.0, 1.5};
   const std::int32_t ids[] = {7, -1, 3, 9};
-  for (int k = 0; k < 256; ++k) scratch.append(xs, ys, ids, nullptr, 1 + k % 4);
+  for (int k = 0; k < 256; ++k) scratch.append(xs, ys, ids, nullptr, 1 + k % 4, {0.5 * k, 1.0, 2.0, false, k == 7});
   cells.block(1) = scratch;
   scratch.clear();  // the copy owns its lists
   const CellView c = cells.cell(256 + 3);
@@ -85,7 +85,9 @@ TEST(HugePageArena, CellListsCopiedIntoItReadBackTheSame) {
   EXPECT_TRUE(std::equal(c.ys, c.ys + 4, ys));
   EXPECT_TRUE(std::equal(c.neighbours, c.neighbours + 4, ids));
   EXPECT_EQ(c.shifts, nullptr);
+  EXPECT_EQ(c.figures.area, 1.5);
   EXPECT_EQ(cells.cell(256 + 4).size, 1);
+  EXPECT_TRUE(cells.cell(256 + 7).figures.unbounded);
 }
 
 TEST(HugePages, ProvidingPagesOnSeveralThreadsKeepsWhatTheyHold) {
