@@ -12,7 +12,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "curve_order.hpp"
 #include "newton_system.hpp"
 
 namespace vorn::host {
@@ -136,18 +135,16 @@ double smallest(const std::vector<double>& values) { return *std::min_element(va
 // The start: the given weights, pulled halfway toward their mean until every
 // cell has mass (at the mean itself every cell of distinct seeds is a
 // Voronoi cell, which has area; under a density it may still have no mass).
-// Seeds are numbered in curve order: seed i of the caller is place rank[i].
-Evaluation start(std::span<const double> positions, std::vector<double>& weights, const FitOptions& o,
-                 std::span<const std::int32_t> rank, int& diagrams) {
+Evaluation start(std::span<const double> positions, std::vector<double>& weights, const FitOptions& o, int& diagrams) {
   const double mean = std::accumulate(weights.begin(), weights.end(), 0.0) / static_cast<double>(weights.size());
   for (int pull = 0;; ++pull) {
     Evaluation e = evaluate(positions, weights, o);
     ++diagrams;
     if (smallest(e.masses) > 0) return e;
     if (pull == 60) {
-      const auto place = static_cast<std::int32_t>(std::min_element(e.masses.begin(), e.masses.end()) -
-                                                   e.masses.begin());
-      throw std::range_error("seed " + std::to_string(std::find(rank.begin(), rank.end(), place) - rank.begin()) +
+      const std::size_t i = static_cast<std::size_t>(std::min_element(e.masses.begin(), e.masses.end()) -
+                                                     e.masses.begin());
+      throw std::range_error("seed " + std::to_string(i) +
                              "'s cell holds no mass even with equal weights (the density is 0 all over it): move "
                              "the seed where the density is positive, or give initial weights under which it has mass");
     }
@@ -195,18 +192,11 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
   o.diagram.progress = nullptr;
 
   auto clock = Clock::now();
-  // From here on the seeds are in curve order; the results go back to the
-  // caller's order at the end.
-  const std::vector<std::int32_t> rank = detail::curve_ranks(positions);
-  const std::vector<double> seeds = detail::in_curve_order(positions, rank, 2);
-  const std::vector<double> goals = detail::in_curve_order(targets, rank, 1);
-  positions = seeds;
-  targets = goals;
   FitResult result;
-  result.weights = initial_weights.empty() ? std::vector<double>(n, 0.0)
-                                           : detail::in_curve_order(initial_weights, rank, 1);
+  result.weights.assign(initial_weights.begin(), initial_weights.end());
+  result.weights.resize(n, 0.0);
   FitIteration report;
-  Evaluation current = start(positions, result.weights, o, rank, report.diagrams);
+  Evaluation current = start(positions, result.weights, o, report.diagrams);
   // Masses below this floor end a step's halving: half the smallest target
   // or starting mass keeps every cell, and the Newton matrix, healthy.
   const double floor = 0.5 * std::min(smallest(current.masses), *std::min_element(targets.begin(), targets.end()));
@@ -219,7 +209,8 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     return r.max_relative_error;
   };
   double error = record(report);
-  detail::NewtonSolver solver;
+  const std::vector<std::int32_t> rank = detail::curve_ranks(positions);
+  detail::NewtonSolver solver(rank);
   Eigen::SparseMatrix<double> h;  // the Newton matrix, its memory kept from one iteration to the next
 
   for (int iteration = 1; iteration <= o.max_iterations && error > o.tolerance; ++iteration) {
@@ -232,7 +223,8 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     // tolerance times the error to the next error. A tenth of the error
     // keeps that below the quadratic term; nearer the end, what keeps the
     // next error a hundredth of the fit's tolerance is enough.
-    detail::mass_derivatives(current.diagram, positions, o.density, *o.diagram.domain, current.diagram.threads, h);
+    detail::mass_derivatives(current.diagram, positions, o.density, *o.diagram.domain, current.diagram.threads, rank,
+                             h);
     const detail::NewtonStep newton =
         solver.solve(h, rhs, std::clamp(std::max(0.1 * error, 0.01 * o.tolerance / error), 1e-13, 1e-2));
     r.solver_iterations = newton.iterations;
@@ -266,9 +258,8 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
     if (result.stalled) break;
   }
   result.converged = error <= o.tolerance;
-  result.diagram = detail::in_seed_order(current.diagram, rank, current.diagram.threads);
-  result.masses = detail::in_seed_order(current.masses, rank);
-  result.weights = detail::in_seed_order(result.weights, rank);
+  result.diagram = std::move(current.diagram);
+  result.masses = std::move(current.masses);
   return result;
 }
 

@@ -47,8 +47,11 @@ double coupling(const PowerDiagram& d, std::span<const double> p, const PixelDen
 }  // namespace
 
 void mass_derivatives(const PowerDiagram& diagram, std::span<const double> positions, const PixelDensity* density,
-                      const Box& box, int threads, Eigen::SparseMatrix<double>& h) {
+                      const Box& box, int threads, std::span<const std::int32_t> rank,
+                      Eigen::SparseMatrix<double>& h) {
   const std::size_t n = static_cast<std::size_t>(diagram.cell_count());
+  // Seed i's row and column; negative edge markers stay negative.
+  auto number = [&](std::int32_t i) { return rank.empty() || i < 0 ? i : rank[static_cast<std::size_t>(i)]; };
   const auto& begin = diagram.cell_begin;
   const int workers = threads > 0 ? threads : vorn::detail::configured_thread_count();
   constexpr std::size_t block = 4096;
@@ -59,18 +62,20 @@ void mass_derivatives(const PowerDiagram& diagram, std::span<const double> posit
     });
   };
 
-  // Column i: the diagonal, then one entry per higher-numbered neighbour in
-  // increasing row order, in room for every edge to a higher-numbered cell.
-  // Edges to one neighbour (copies of it, in a periodic diagram) are summed,
-  // and the room they leave is closed up afterwards.
+  // Column c of seed i (c = its number): the diagonal, then one entry per
+  // higher-numbered neighbour in increasing row order, in room for every
+  // edge to a higher-numbered cell. Edges to one neighbour (copies of it,
+  // in a periodic diagram) are summed, and the room they leave is closed
+  // up afterwards.
   h.resize(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(n));  // keeps the arrays' memory
   int* const room = h.outerIndexPtr();
   each_cell([&](std::size_t i) {
+    const std::int32_t c = number(static_cast<std::int32_t>(i));
     int edges = 0;
     for (auto k = static_cast<std::size_t>(begin[i]); k < static_cast<std::size_t>(begin[i + 1]); ++k) {
-      edges += diagram.neighbours[k] > static_cast<std::int32_t>(i);
+      edges += number(diagram.neighbours[k]) > c;
     }
-    room[i + 1] = 1 + edges;
+    room[c + 1] = 1 + edges;
   });
   std::partial_sum(room, room + n + 1, room);
   h.resizeNonZeros(room[n]);
@@ -78,51 +83,86 @@ void mass_derivatives(const PowerDiagram& diagram, std::span<const double> posit
   double* const values = h.valuePtr();
   std::vector<int> used(n);
   each_cell([&](std::size_t i) {
-    const int c = static_cast<int>(i);
-    int* const column = rows + room[i];
-    double* const value = values + room[i];
+    const std::int32_t c = number(static_cast<std::int32_t>(i));
+    int* const column = rows + room[c];
+    double* const value = values + room[c];
     int size = 1;
     column[0] = c, value[0] = 0.0;
     const auto first = static_cast<std::size_t>(begin[i]), last = static_cast<std::size_t>(begin[i + 1]);
     for (std::size_t k = first; k < last; ++k) {
-      const std::int32_t j = diagram.neighbours[k];
-      if (j <= c) continue;
+      const std::int32_t j = diagram.neighbours[k], row = number(j);
+      if (row <= c) continue;
       const double v = coupling(diagram, positions, density, box, i, static_cast<std::size_t>(j), k,
                                 k + 1 < last ? k + 1 : first);
       int at = 1;
-      while (at < size && column[at] < j) ++at;
-      if (at < size && column[at] == j) {
+      while (at < size && column[at] < row) ++at;
+      if (at < size && column[at] == row) {
         value[at] -= v;
         continue;
       }
       std::copy_backward(column + at, column + size, column + size + 1);
       std::copy_backward(value + at, value + size, value + size + 1);
-      column[at] = j, value[at] = -v;
+      column[at] = row, value[at] = -v;
       ++size;
     }
-    used[i] = size;
+    used[static_cast<std::size_t>(c)] = size;
   });
 
   // The diagonal makes every row (and column) sum to zero; summed in one
   // fixed order, whatever the number of threads.
-  for (std::size_t i = 0; i < n; ++i) {
-    for (int e = room[i] + 1; e < room[i] + used[i]; ++e) {
-      values[room[i]] -= values[e];
+  for (std::size_t c = 0; c < n; ++c) {
+    for (int e = room[c] + 1; e < room[c] + used[c]; ++e) {
+      values[room[c]] -= values[e];
       values[room[rows[e]]] -= values[e];
     }
   }
 
   int end = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (room[i] != end) {
-      std::copy_n(rows + room[i], used[i], rows + end);
-      std::copy_n(values + room[i], used[i], values + end);
+  for (std::size_t c = 0; c < n; ++c) {
+    if (room[c] != end) {
+      std::copy_n(rows + room[c], used[c], rows + end);
+      std::copy_n(values + room[c], used[c], values + end);
     }
-    room[i] = end;
-    end += used[i];
+    room[c] = end;
+    end += used[c];
   }
   room[n] = end;
   h.resizeNonZeros(end);
+}
+
+std::vector<std::int32_t> curve_ranks(std::span<const double> positions) {
+  const std::size_t n = positions.size() / 2;
+  double lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
+  for (std::size_t i = 0; i < 2 * n; ++i) {
+    lo[i % 2] = std::min(lo[i % 2], positions[i]);
+    hi[i % 2] = std::max(hi[i % 2], positions[i]);
+  }
+  constexpr std::uint32_t side = 1u << 16;  // grid cells per axis
+  auto cell = [&](std::size_t i, int axis) {
+    const double extent = hi[axis] - lo[axis];
+    const double t = extent > 0 ? (positions[2 * i + axis] - lo[axis]) / extent : 0.0;
+    return static_cast<std::uint32_t>(std::clamp(t * side, 0.0, side - 1.0));
+  };
+  std::vector<std::pair<std::uint64_t, std::int32_t>> keys(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    // The curve's index of grid cell (x, y), quadrant by quadrant from the
+    // coarsest, each quadrant turned so that the curve stays continuous.
+    std::uint32_t x = cell(i, 0), y = cell(i, 1);
+    std::uint64_t d = 0;
+    for (std::uint32_t s = side / 2; s > 0; s /= 2) {
+      const std::uint32_t rx = (x & s) ? 1 : 0, ry = (y & s) ? 1 : 0;
+      d += std::uint64_t{s} * s * ((3 * rx) ^ ry);
+      if (ry == 0) {
+        if (rx == 1) x = side - 1 - x, y = side - 1 - y;
+        std::swap(x, y);
+      }
+    }
+    keys[i] = {d, static_cast<std::int32_t>(i)};
+  }
+  std::sort(keys.begin(), keys.end());
+  std::vector<std::int32_t> rank(n);
+  for (std::size_t r = 0; r < n; ++r) rank[static_cast<std::size_t>(keys[r].second)] = static_cast<std::int32_t>(r);
+  return rank;
 }
 
 // CHOLMOD's supernodal Cholesky picks its own fill-reducing ordering
@@ -190,7 +230,7 @@ constexpr int preconditioned_iteration_limit = 40;
 
 }  // namespace
 
-NewtonSolver::NewtonSolver() = default;
+NewtonSolver::NewtonSolver(std::vector<std::int32_t> rank) : rank_(std::move(rank)) {}
 NewtonSolver::~NewtonSolver() = default;
 
 NewtonStep NewtonSolver::solve(Eigen::SparseMatrix<double>& h, std::span<const double> rhs, double tolerance) {
@@ -198,6 +238,10 @@ NewtonStep NewtonSolver::solve(Eigen::SparseMatrix<double>& h, std::span<const d
   NewtonStep out;
   out.step.assign(static_cast<std::size_t>(n), 0.0);
   if (n < 2) return out;
+  if (!rank_.empty() && rank_.size() != static_cast<std::size_t>(n)) {
+    throw std::logic_error("the Newton system's numbering does not match its size");
+  }
+  auto number = [&](Eigen::Index i) { return rank_.empty() ? i : Eigen::Index{rank_[static_cast<std::size_t>(i)]}; };
   // Pinning the first unknown with a penalty of its own diagonal's size
   // makes H definite (the cells' graph is connected) without moving the
   // solution: any solution of H δ = rhs shifted to δ_0 = 0 also solves the
@@ -208,7 +252,8 @@ NewtonStep NewtonSolver::solve(Eigen::SparseMatrix<double>& h, std::span<const d
   // pinned row would absorb it all and its cell could never reach its
   // target. Spread evenly, it is nothing.
   const double excess = Eigen::Map<const Eigen::VectorXd>(rhs.data(), n).mean();
-  const Eigen::VectorXd b = Eigen::Map<const Eigen::VectorXd>(rhs.data(), n).array() - excess;
+  Eigen::VectorXd b(n);
+  for (Eigen::Index i = 0; i < n; ++i) b[number(i)] = rhs[static_cast<std::size_t>(i)] - excess;
   Eigen::VectorXd x;
   bool solved = false;
   if (factor_ && factor_->rows() == n) {
@@ -231,7 +276,7 @@ NewtonStep NewtonSolver::solve(Eigen::SparseMatrix<double>& h, std::span<const d
     x = factor_->solve(b);
   }
   const double mean = x.mean();
-  for (Eigen::Index i = 0; i < n; ++i) out.step[static_cast<std::size_t>(i)] = x[i] - mean;
+  for (Eigen::Index i = 0; i < n; ++i) out.step[static_cast<std::size_t>(i)] = x[number(i)] - mean;
   return out;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <Eigen/SparseCore>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
@@ -25,11 +26,19 @@ std::vector<double> cell_masses(const PowerDiagram& diagram, const FitOptions& o
 // for any thread count. A periodic diagram's positions are its wrapped ones
 // (periodic_positions): an edge couples cell i with the copy of j that its
 // shift names, several copies of one neighbour add up, and edges with i's
-// own copies move with w_i on both sides, so they add nothing. `h` keeps
-// its memory from one call to the next, which spares a fit's later
-// iterations the cost of fresh pages.
+// own copies move with w_i on both sides, so they add nothing. Given `rank`
+// (a permutation of the cells), H is assembled in that numbering: seed i's
+// row and column are rank[i]. `h` keeps its memory from one call to the
+// next, which spares a fit's later iterations the cost of fresh pages.
 void mass_derivatives(const PowerDiagram& diagram, std::span<const double> positions, const PixelDensity* density,
-                      const Box& box, int threads, Eigen::SparseMatrix<double>& h);
+                      const Box& box, int threads, std::span<const std::int32_t> rank,
+                      Eigen::SparseMatrix<double>& h);
+
+// Each seed's rank along a Hilbert curve through the seeds' bounding box
+// (ties by index): neighbouring cells get nearby numbers. In that numbering
+// the Newton matrix's fill-reducing ordering runs about twice as fast and
+// its products read memory in order.
+std::vector<std::int32_t> curve_ranks(std::span<const double> positions);
 
 struct NewtonStep {
   std::vector<double> step;  // n: the weight change, of mean 0
@@ -47,15 +56,19 @@ class NewtonSolver {
  public:
   class Factor;  // the sparse Cholesky factorisation, with its ordering
 
-  NewtonSolver();
+  // `rank` numbers the systems' unknowns as mass_derivatives did (empty:
+  // the seeds' own numbering).
+  explicit NewtonSolver(std::vector<std::int32_t> rank = {});
   ~NewtonSolver();
 
   // The solution of H δ = rhs with mean(δ) = 0, to the relative residual
-  // `tolerance` (exact up to rounding when freshly factorised).
+  // `tolerance` (exact up to rounding when freshly factorised); rhs and δ
+  // in the seeds' numbering, H in the ranks'.
   // H's first diagonal entry is changed to pin the first unknown.
   NewtonStep solve(Eigen::SparseMatrix<double>& h, std::span<const double> rhs, double tolerance);
 
  private:
+  std::vector<std::int32_t> rank_;
   std::unique_ptr<Factor> factor_;
 };
 
