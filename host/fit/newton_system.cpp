@@ -44,6 +44,9 @@ double coupling(const PowerDiagram& d, std::span<const double> p, const PixelDen
   return edge / (2.0 * std::hypot(dx, dy));
 }
 
+// Cells ahead whose neighbours' positions are fetched early.
+constexpr std::size_t prefetch_distance = 8;
+
 }  // namespace
 
 void mass_derivatives(const PowerDiagram& diagram, std::span<const double> positions, const PixelDensity* density,
@@ -83,6 +86,17 @@ void mass_derivatives(const PowerDiagram& diagram, std::span<const double> posit
   double* const values = h.valuePtr();
   std::vector<int> used(n);
   each_cell([&](std::size_t i) {
+    // Neighbours' positions and numbers lie anywhere in memory: those of a
+    // cell a few ahead are asked for while this one is worked on, so that
+    // their cache misses overlap.
+    if (const std::size_t later = i + prefetch_distance; later < n) {
+      for (auto k = static_cast<std::size_t>(begin[later]); k < static_cast<std::size_t>(begin[later + 1]); ++k) {
+        const std::int32_t j = diagram.neighbours[k];
+        if (j < 0) continue;
+        __builtin_prefetch(&positions[2 * static_cast<std::size_t>(j)]);
+        if (!rank.empty()) __builtin_prefetch(&rank[static_cast<std::size_t>(j)]);
+      }
+    }
     const std::int32_t c = number(static_cast<std::int32_t>(i));
     int* const column = rows + room[c];
     double* const value = values + room[c];
