@@ -210,7 +210,7 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
   };
   double error = record(report);
   const std::vector<std::int32_t> rank = detail::curve_ranks(positions);
-  detail::NewtonSolver solver(rank);
+  detail::NewtonSolver solver(rank, current.diagram.threads);
   Eigen::SparseMatrix<double> h;  // the Newton matrix, its memory kept from one iteration to the next
 
   for (int iteration = 1; iteration <= o.max_iterations && error > o.tolerance; ++iteration) {

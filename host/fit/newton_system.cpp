@@ -11,11 +11,13 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <optional>
 #include <new>
 #include <stdexcept>
 #include <utility>
 
 #include "../worker_threads.hpp"
+#include "split_factor.hpp"
 #include "vorn/queue/thread_count.hpp"
 
 namespace vorn::host::detail {
@@ -185,34 +187,94 @@ std::vector<std::int32_t> curve_ranks(std::span<const double> positions) {
 // factor of these planar graphs' Laplacians far sparser than minimum degree
 // does.
 #ifdef VORN_FIT_CHOLMOD
-class NewtonSolver::Factor : public Eigen::CholmodSupernodalLLT<Eigen::SparseMatrix<double>, Eigen::Lower> {
+class NewtonSolver::Factor {
  public:
-  using CholmodSupernodalLLT::CholmodSupernodalLLT;
-  // Supernodes factor fast, their dense blocks through BLAS, but a solve
-  // with them makes BLAS calls per supernode and reads the zeros that
-  // relaxed supernodes hold (a quarter of the entries here). A fit solves
-  // with one factor dozens of times: the simplicial form of the same
-  // factor, those zeros dropped, does that nearly twice as fast.
-  void prepare_solves(const Eigen::SparseMatrix<double>& h) {
-    cholmod_sparse a = Eigen::viewAsCholmod(h.selfadjointView<Eigen::Lower>());
-    if (!cholmod_change_factor(CHOLMOD_REAL, true, false, true, true, m_cholmodFactor, &cholmod()) ||
-        !cholmod_resymbol(&a, nullptr, 0, true, m_cholmodFactor, &cholmod())) {
-      throw std::bad_alloc();
-    }
+  Factor(const Eigen::SparseMatrix<double>& h, int threads) : threads_(threads) {
+    Supernodal llt(h);
+    if (llt.info() == Eigen::Success) split_.emplace(llt.split(threads));
   }
-};
-#elif defined(VORN_FIT_METIS)
-class NewtonSolver::Factor
-    : public Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>, Eigen::Lower, Eigen::MetisOrdering<int>> {
- public:
-  using SimplicialLDLT::SimplicialLDLT;
-  void prepare_solves(const Eigen::SparseMatrix<double>&) {}
+  bool ok() const { return split_.has_value(); }
+  Eigen::Index rows() const { return split_->rows(); }
+  Eigen::VectorXd solve(const Eigen::VectorXd& b) const { return split_->solve(b, threads_); }
+
+ private:
+  // Supernodes factor fast, their dense blocks through BLAS, but a solve
+  // with them makes BLAS calls per supernode, on one core, and reads the
+  // zeros that relaxed supernodes hold (a third of the entries here). A fit
+  // solves with one factor dozens of times: the factor's nonzeros are
+  // copied into a SplitFactor along the supernodes' tree, and CHOLMOD's
+  // copy freed.
+  class Supernodal : public Eigen::CholmodSupernodalLLT<Eigen::SparseMatrix<double>, Eigen::Lower> {
+   public:
+    using CholmodSupernodalLLT::CholmodSupernodalLLT;
+    SplitFactor split(int threads) const {
+      const cholmod_factor& l = *m_cholmodFactor;
+      if (!l.is_super || !l.is_ll || l.itype != CHOLMOD_INT || l.xtype != CHOLMOD_REAL) {
+        throw std::logic_error("CHOLMOD returned a factor of an unexpected kind");
+      }
+      const auto supernodes = static_cast<std::int32_t>(l.nsuper);
+      const int* first_column = static_cast<const int*>(l.super);
+      const int* row_begin = static_cast<const int*>(l.pi);
+      const int* value_begin = static_cast<const int*>(l.px);
+      const int* rows = static_cast<const int*>(l.s);
+      const double* values = static_cast<const double*>(l.x);
+      // Supernode s holds columns [first_column[s], first_column[s + 1]),
+      // a dense block of their rows (its own columns first) by columns.
+      std::vector<std::int32_t> supernode_of(l.n), parent(l.nsuper, -1);
+      std::vector<double> work(l.nsuper);
+      for (std::int32_t s = 0; s < supernodes; ++s) {
+        const int columns = first_column[s + 1] - first_column[s], height = row_begin[s + 1] - row_begin[s];
+        std::fill(supernode_of.begin() + first_column[s], supernode_of.begin() + first_column[s + 1], s);
+        work[static_cast<std::size_t>(s)] = double(height) * columns - 0.5 * double(columns) * (columns - 1);
+      }
+      // A supernode's parent holds the first row below its own columns.
+      for (std::int32_t s = 0; s < supernodes; ++s) {
+        const int columns = first_column[s + 1] - first_column[s], height = row_begin[s + 1] - row_begin[s];
+        if (height > columns) {
+          parent[static_cast<std::size_t>(s)] = supernode_of[static_cast<std::size_t>(rows[row_begin[s] + columns])];
+        }
+      }
+      const std::vector<FactorPart> supernode_part = split_tree(parent, work);
+      std::vector<FactorPart> part(l.n);
+      for (std::size_t k = 0; k < l.n; ++k) part[k] = supernode_part[static_cast<std::size_t>(supernode_of[k])];
+      const int* perm = static_cast<const int*>(l.Perm);
+      SplitFactor out(part, std::vector<std::int32_t>(perm, perm + l.n));
+      for_each_index(3, threads, [&](std::size_t p) {
+        const auto filling = static_cast<FactorPart>(p);
+        double entries = 0.0;
+        for (std::size_t s = 0; s < l.nsuper; ++s) entries += supernode_part[s] == filling ? work[s] : 0.0;
+        out.reserve(filling, static_cast<std::size_t>(entries));
+        for (std::int32_t s = 0; s < supernodes; ++s) {
+          if (supernode_part[static_cast<std::size_t>(s)] != filling) continue;
+          const int height = row_begin[s + 1] - row_begin[s];
+          for (int k = first_column[s], c = 0; k < first_column[s + 1]; ++k, ++c) {
+            const auto below = static_cast<std::size_t>(height - c);
+            out.append(k, {rows + row_begin[s] + c, below},
+                       {values + value_begin[s] + std::ptrdiff_t{c} * height + c, below});
+          }
+        }
+      });
+      return out;
+    }
+  };
+
+  int threads_;
+  std::optional<SplitFactor> split_;
 };
 #else
-class NewtonSolver::Factor : public Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>> {
+class NewtonSolver::Factor {
  public:
-  using SimplicialLDLT::SimplicialLDLT;
-  void prepare_solves(const Eigen::SparseMatrix<double>&) {}
+  Factor(const Eigen::SparseMatrix<double>& h, int) : ldlt_(h) {}
+  bool ok() const { return ldlt_.info() == Eigen::Success; }
+  Eigen::Index rows() const { return ldlt_.rows(); }
+  Eigen::VectorXd solve(const Eigen::VectorXd& b) const { return ldlt_.solve(b); }
+
+ private:
+#ifdef VORN_FIT_METIS
+  Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>, Eigen::Lower, Eigen::MetisOrdering<int>> ldlt_;
+#else
+  Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>> ldlt_;
+#endif
 };
 #endif
 
@@ -231,8 +293,7 @@ class FactorPreconditioner {
   FactorPreconditioner& factorize(const Matrix&) { return *this; }
   template <class Matrix>
   FactorPreconditioner& compute(const Matrix&) { return *this; }
-  template <class Rhs>
-  Rhs solve(const Rhs& b) const { return factor_->solve(b); }
+  Eigen::VectorXd solve(const Eigen::VectorXd& b) const { return factor_->solve(b); }
   Eigen::ComputationInfo info() const { return Eigen::Success; }
 
  private:
@@ -244,7 +305,7 @@ constexpr int preconditioned_iteration_limit = 40;
 
 }  // namespace
 
-NewtonSolver::NewtonSolver(std::vector<std::int32_t> rank) : rank_(std::move(rank)) {}
+NewtonSolver::NewtonSolver(std::vector<std::int32_t> rank, int threads) : rank_(std::move(rank)), threads_(threads) {}
 NewtonSolver::~NewtonSolver() = default;
 
 NewtonStep NewtonSolver::solve(Eigen::SparseMatrix<double>& h, std::span<const double> rhs, double tolerance) {
@@ -281,12 +342,11 @@ NewtonStep NewtonSolver::solve(Eigen::SparseMatrix<double>& h, std::span<const d
     solved = cg.info() == Eigen::Success;
   }
   if (!solved) {
-    factor_ = std::make_unique<Factor>(h);
-    if (factor_->info() != Eigen::Success) {
+    factor_ = std::make_unique<Factor>(h, threads_);
+    if (!factor_->ok()) {
       factor_.reset();
       throw std::range_error("the Newton system could not be factorised (are the cells connected?)");
     }
-    factor_->prepare_solves(h);
     x = factor_->solve(b);
   }
   const double mean = x.mean();

@@ -57,8 +57,8 @@ class NewtonSolver {
   class Factor;  // the sparse Cholesky factorisation, with its ordering
 
   // `rank` numbers the systems' unknowns as mass_derivatives did (empty:
-  // the seeds' own numbering).
-  explicit NewtonSolver(std::vector<std::int32_t> rank = {});
+  // the seeds' own numbering); solves run on up to `threads` threads.
+  explicit NewtonSolver(std::vector<std::int32_t> rank = {}, int threads = 1);
   ~NewtonSolver();
 
   // The solution of H δ = rhs with mean(δ) = 0, to the relative residual
@@ -69,6 +69,7 @@ class NewtonSolver {
 
  private:
   std::vector<std::int32_t> rank_;
+  int threads_;
   std::unique_ptr<Factor> factor_;
 };
 
