@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "../huge_pages.hpp"
 #include "../worker_threads.hpp"
 
 namespace vorn::host::detail {
@@ -104,12 +105,12 @@ SplitFactor::SplitFactor(std::span<const FactorPart> part, std::vector<std::int3
 
 void SplitFactor::reserve(FactorPart part, std::size_t entries) {
   Block& diagonal = part == FactorPart::first ? first_ : part == FactorPart::second ? second_ : top_;
-  diagonal.outer.reserve(static_cast<std::size_t>(diagonal.rows) + 1);
-  diagonal.inner.reserve(entries), diagonal.values.reserve(entries);
+  reserve_on_huge_pages(diagonal.outer, static_cast<std::size_t>(diagonal.rows) + 1);
+  reserve_on_huge_pages(diagonal.inner, entries), reserve_on_huge_pages(diagonal.values, entries);
   if (part == FactorPart::top) return;
   Block& below = part == FactorPart::first ? first_to_top_ : second_to_top_;
-  below.outer.reserve(static_cast<std::size_t>(diagonal.rows) + 1);
-  below.inner.reserve(entries), below.values.reserve(entries);
+  reserve_on_huge_pages(below.outer, static_cast<std::size_t>(diagonal.rows) + 1);
+  reserve_on_huge_pages(below.inner, entries), reserve_on_huge_pages(below.values, entries);
 }
 
 void SplitFactor::append(std::int32_t k, std::span<const std::int32_t> rows, std::span<const double> values) {
