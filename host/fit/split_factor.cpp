@@ -139,20 +139,37 @@ Eigen::VectorXd SplitFactor::solve(const Eigen::VectorXd& b, int threads) const 
   if (b.size() != n || first_.cols != first_.rows || second_.cols != second_.rows || top_.cols != top_.rows) {
     throw std::logic_error("a split factor solved before all its columns were given, or with a wrong size");
   }
-  Eigen::VectorXd t(n);
-  for (Eigen::Index q = 0; q < n; ++q) t[q] = b[unknown_[static_cast<std::size_t>(q)]];
+  const Eigen::Index top_begin = first_size_ + second_size_, top_size = n - top_begin;
+  Eigen::VectorXd t(n), x(n);
   auto first = t.segment(0, first_size_);
   auto second = t.segment(first_size_, second_size_);
-  auto top = t.segment(first_size_ + second_size_, n - first_size_ - second_size_);
+  auto top = t.segment(top_begin, top_size);
+  // Each side also takes its share of the permutations, random reads and
+  // writes over all of b and x.
+  const auto gather = [&](Eigen::Index from, Eigen::Index to) {
+    for (Eigen::Index q = from; q < to; ++q) t[q] = b[unknown_[static_cast<std::size_t>(q)]];
+  };
+  const auto scatter = [&](Eigen::Index from, Eigen::Index to) {
+    for (Eigen::Index q = from; q < to; ++q) x[unknown_[static_cast<std::size_t>(q)]] = t[q];
+  };
   const auto on_both = [&](const auto& work) { for_each_index(2, std::min(threads, 2), work); };
 
-  // L y = t: the two sides' own blocks, then what they add to the top.
+  // L y = t: the two sides' own blocks and what they add to the top, then
+  // the top.
+  Eigen::VectorXd from_first(top_size), from_second(top_size);
   on_both([&](std::size_t side) {
-    if (side == 0) first_.view().triangularView<Eigen::Lower>().solveInPlace(first);
-    if (side == 1) second_.view().triangularView<Eigen::Lower>().solveInPlace(second);
+    if (side == 0) {
+      gather(0, first_size_);
+      first_.view().triangularView<Eigen::Lower>().solveInPlace(first);
+      from_first.noalias() = first_to_top_.view() * first;
+    } else {
+      gather(first_size_, n);
+      second_.view().triangularView<Eigen::Lower>().solveInPlace(second);
+      from_second.noalias() = second_to_top_.view() * second;
+    }
   });
-  top.noalias() -= first_to_top_.view() * first;
-  top.noalias() -= second_to_top_.view() * second;
+  top -= from_first;
+  top -= from_second;
   top_.view().triangularView<Eigen::Lower>().solveInPlace(top);
   // Lᵀ x = y: the top first, then each side with what the top takes from it.
   top_.view().transpose().triangularView<Eigen::Upper>().solveInPlace(top);
@@ -160,13 +177,13 @@ Eigen::VectorXd SplitFactor::solve(const Eigen::VectorXd& b, int threads) const 
     if (side == 0) {
       first.noalias() -= first_to_top_.view().transpose() * top;
       first_.view().transpose().triangularView<Eigen::Upper>().solveInPlace(first);
+      scatter(0, first_size_);
     } else {
       second.noalias() -= second_to_top_.view().transpose() * top;
       second_.view().transpose().triangularView<Eigen::Upper>().solveInPlace(second);
+      scatter(first_size_, n);
     }
   });
-  Eigen::VectorXd x(n);
-  for (Eigen::Index q = 0; q < n; ++q) x[unknown_[static_cast<std::size_t>(q)]] = t[q];
   return x;
 }
 
