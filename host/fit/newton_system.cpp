@@ -12,7 +12,6 @@
 #include <cmath>
 #include <numeric>
 #include <optional>
-#include <new>
 #include <stdexcept>
 #include <utility>
 
