@@ -17,6 +17,7 @@
 #include "fake_cpu.hpp"
 #include "host/isa_selection.hpp"
 #include "support/same_diagram.hpp"
+#include "support/sanitized_build.hpp"
 #include "vorn/host.hpp"
 
 namespace vorn {
@@ -150,11 +151,7 @@ struct SeedSet {
 // Uniform seeds with varied weights, and a degenerate set: a jittered grid
 // with exact grid rows, coincident seeds and collinear runs.
 std::vector<SeedSet> const& seed_sets() {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  constexpr int n = 3'000;  // sanitizer builds are instrumented (and the asan one unoptimised): far slower
-#else
-  constexpr int n = 100'000;
-#endif
+  constexpr int n = test::sanitized_build ? 3'000 : 100'000;
   static std::vector<SeedSet> const sets = [] {
     std::mt19937_64 rng(77);
     std::uniform_real_distribution<double> u(0.0, 1.0);

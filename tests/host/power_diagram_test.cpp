@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/same_diagram.hpp"
+#include "support/sanitized_build.hpp"
 #include "support/uniform_seeds.hpp"
 #include "vorn/host/power_diagram.hpp"
 
@@ -191,7 +192,7 @@ std::pair<double, double> cpu_elsewhere_and_here(const Seeds& s, int threads) {
 // One thread means one for the whole call: the tree's units as well as the
 // cells (the units' pool used to take every core whatever the setting).
 TEST(PowerDiagram, OneThreadRunsTheWholeCallOnTheCallingThread) {
-  const Seeds s = random_seeds(300000, 1e-7, 16);
+  const Seeds s = random_seeds(test::unless_sanitized(300000), 1e-7, 16);
   cpu_elsewhere_and_here(s, 1);  // loads the libraries and starts the pool
   const auto [elsewhere, here] = cpu_elsewhere_and_here(s, 1);
   EXPECT_LT(elsewhere, 0.02 + 0.02 * here) << "other threads worked for " << elsewhere << " s, the caller " << here;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/sanitized_build.hpp"
 #include "tool_files.hpp"
 
 namespace vorn {
@@ -657,9 +658,7 @@ TEST(VornPowerOutputs, ReplacedFilesKeepModeAndLinksAreWrittenThrough) {
 // in full before it failed, so under a memory limit the run ended "out of
 // memory" with exit 1 after seconds; the same for a shape beyond the file.
 TEST(HostileNpy, LengthsBeyondTheFileFailAtOnceUnderAMemoryLimit) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
-#endif
+  if (test::sanitized_build) GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
   test::ScratchDir dir;
   test::write_text(dir / "header.npy", std::string("\x93NUMPY\x02\x00\xff\xff\xff\xff{'descr'", 20));
   test::write_npy_raw(dir / "shape.npy", "{'descr': '<f8', 'fortran_order': False, 'shape': (1024, 1048576, 2), }",
