@@ -136,6 +136,11 @@ void record_cell(const CellJob& job, Local2<T>& cell, std::size_t slot, CellBloc
     f.centroid_x = job.frame.x_out(f.centroid_x);
     f.centroid_y = job.frame.y_out(f.centroid_y);
   }
+  // A periodic cell recorded before its band proved wide enough only
+  // shrinks when computed again, so a small one is small in the end too.
+  if (job.options.minimum_area > 0.0 && f.area < job.options.minimum_area) {
+    throw SmallCellError(job.tree.ids[tree_seed_of(job, slot)], f.area, job.options.minimum_area);
+  }
   block.figures.push_back(f);
 }
 

@@ -79,6 +79,10 @@ void check_options(const PowerDiagramOptions& options) {
     throw std::invalid_argument("initial_capacity must be from 4 (a box has four vertices) to 2^24, got " +
                                 std::to_string(options.initial_capacity));
   }
+  if (!(options.minimum_area >= 0.0)) {
+    throw std::invalid_argument("minimum_area must be 0 (no minimum) or positive, got " +
+                                number_text(options.minimum_area));
+  }
 }
 
 // Largest weight magnitudes, in the engine's frame (coordinates up to 2^40).

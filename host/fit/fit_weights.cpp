@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -118,6 +120,23 @@ Evaluation evaluate(std::span<const double> positions, const std::vector<double>
   return e;
 }
 
+// A trial step's diagram, or nothing when a cell's mass falls below
+// `floor` for sure: the diagram stops at the first such cell, sparing the
+// rest of a diagram the step would not take. Without a density a mass is
+// an area; under one, an empty cell is the sure case.
+std::optional<Evaluation> evaluate_trial(std::span<const double> positions, const std::vector<double>& weights,
+                                         const FitOptions& o, double floor) {
+  PowerDiagramOptions diagram = o.diagram;
+  diagram.minimum_area = o.density ? std::numeric_limits<double>::denorm_min() : floor;
+  try {
+    Evaluation e{power_diagram(positions, weights, diagram), {}};
+    e.masses = detail::cell_masses(e.diagram, o);
+    return e;
+  } catch (const SmallCellError&) {
+    return std::nullopt;
+  }
+}
+
 double max_relative_error(const std::vector<double>& masses, std::span<const double> targets) {
   double worst = 0.0;
   for (std::size_t i = 0; i < masses.size(); ++i) worst = std::max(worst, std::fabs(masses[i] - targets[i]) / targets[i]);
@@ -190,6 +209,7 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
   check_positions(positions, *options.diagram.domain, options.diagram.periodic);
   FitOptions o = options;
   o.diagram.progress = nullptr;
+  o.diagram.minimum_area = 0.0;  // the trials set their own
 
   auto clock = Clock::now();
   FitResult result;
@@ -245,11 +265,12 @@ FitResult fit_weights(std::span<const double> positions, std::span<const double>
         break;
       }
       for (std::size_t i = 0; i < n; ++i) trial[i] = result.weights[i] + tau * newton.step[i];
-      Evaluation next = evaluate(positions, trial, o);
+      std::optional<Evaluation> next = evaluate_trial(positions, trial, o, floor);
       ++r.diagrams;
-      if (smallest(next.masses) >= floor && std::sqrt(squared_error(next.masses, targets)) <= (1.0 - 0.5 * tau) * before) {
+      if (next && smallest(next->masses) >= floor &&
+          std::sqrt(squared_error(next->masses, targets)) <= (1.0 - 0.5 * tau) * before) {
         r.step = tau;
-        current = std::move(next);
+        current = std::move(*next);
         result.weights.swap(trial);
         break;
       }

@@ -172,15 +172,32 @@ TEST(FitWeights, TargetsOffTheTotalByRoundingSpreadTheirShortfall) {
   EXPECT_LE(max_relative_error(r.masses, targets), 1e-9);
 }
 
+host::PixelDensity image(long long nx, long long ny, const std::vector<double>& values) { return {nx, ny, values}; }
+
 // Weights that leave most cells empty: the start is pulled toward equal
-// weights until every cell has area, then damped steps converge.
+// weights until every cell has area, then damped steps converge. A trial
+// step's diagram stops at its first cell below the floor; under a flat
+// density (where only an empty cell stops it) the steps are the same. A
+// minimum area in the caller's diagram options is the fit's to set.
 TEST(FitWeights, StartWithMostCellsEmptyStillConverges) {
   const test::Seeds s = test::uniform_seeds(500, 1.0, 0.0, 0.5, 9);
   const host::PowerDiagram before = host::power_diagram(s.positions, s.weights, {});
   ASSERT_GT(std::count(before.empty.begin(), before.empty.end(), 1), 250);
-  const host::FitResult r = host::fit_weights(s.positions, equal_targets(500), s.weights, unit_square());
+  FitOptions o = unit_square();
+  o.diagram.minimum_area = 1.0;
+  const host::FitResult r = host::fit_weights(s.positions, equal_targets(500), s.weights, o);
   EXPECT_TRUE(r.converged);
   EXPECT_LE(max_relative_error(r.masses, equal_targets(500)), 1e-9);
+  ASSERT_TRUE(std::any_of(r.history.begin(), r.history.end(), [](const auto& h) { return h.diagrams > 1; }));
+
+  const host::PixelDensity flat = image(3, 2, std::vector<double>(6, 2.0));
+  o.density = &flat;
+  const host::FitResult dense = host::fit_weights(s.positions, equal_targets(500, 2.0), s.weights, o);
+  ASSERT_EQ(dense.history.size(), r.history.size());
+  for (std::size_t k = 0; k < r.history.size(); ++k) {
+    EXPECT_EQ(dense.history[k].step, r.history[k].step) << "iteration " << k;
+    EXPECT_EQ(dense.history[k].diagrams, r.history[k].diagrams) << "iteration " << k;
+  }
 }
 
 TEST(FitWeights, RunningOutOfIterationsIsReportedNotHidden) {
@@ -206,8 +223,6 @@ TEST(FitWeights, ATolerancePastTheArithmeticStallsWithTheBestWeights) {
   EXPECT_LE(r.history.back().diagrams, 4);
   EXPECT_LE(max_relative_error(r.masses, equal_targets(400)), 1e-11);
 }
-
-host::PixelDensity image(long long nx, long long ny, const std::vector<double>& values) { return {nx, ny, values}; }
 
 TEST(FitWeights, UniformDensityImageGivesTheDefaultsWeights) {
   const test::Seeds s = test::uniform_seeds(300, 1.0, 0.0, 0.0, 11);

@@ -427,6 +427,37 @@ TEST(PowerDiagram, ProgressCountsEveryCellInOrder) {
   EXPECT_EQ(seen.back(), 3000);
 }
 
+// A minimum at the smallest cell's area changes nothing; just above it,
+// the call stops at that cell whichever thread finds it, in a box and on
+// the torus (whose cells may first be computed among too few copies).
+TEST(PowerDiagram, MinimumAreaStopsAtTheCellBelowItAndOtherwiseChangesNothing) {
+  const Seeds s = random_seeds(20000, 0.0, 18);
+  for (const bool periodic : {false, true}) {
+    SCOPED_TRACE(periodic ? "periodic" : "box");
+    PowerDiagramOptions o;
+    o.periodic = periodic;
+    const PowerDiagram all = host::power_diagram(s.positions, s.weights, o);
+    const auto smallest = std::min_element(all.areas.begin(), all.areas.end());
+    ASSERT_GT(*smallest, 0.0);
+    for (const int threads : {1, 2}) {
+      o.threads = threads;
+      o.minimum_area = *smallest;
+      EXPECT_TRUE(test::same_diagram(all, host::power_diagram(s.positions, s.weights, o)));
+      o.minimum_area = std::nextafter(*smallest, 1.0);
+      try {
+        host::power_diagram(s.positions, s.weights, o);
+        ADD_FAILURE() << "no cell was found below the minimum";
+      } catch (const host::SmallCellError& e) {
+        EXPECT_EQ(e.seed(), smallest - all.areas.begin());
+        EXPECT_EQ(e.area(), *smallest);
+        EXPECT_NE(std::string(e.what()).find("the cell of seed " + std::to_string(e.seed()) + " has area"),
+                  std::string::npos)
+            << e.what();
+      }
+    }
+  }
+}
+
 TEST(PowerDiagram, NoSeedsGiveAnEmptyDiagram) {
   const PowerDiagram d = host::power_diagram({}, {});
   EXPECT_EQ(d.cell_count(), 0);
@@ -484,7 +515,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "threads must be 0 (all) or from 1 to 4096, got 5000"},
         BadInput{"zero_leaf_size", {0.1, 0.2}, {}, [] { PowerDiagramOptions o; o.leaf_size = 0; return o; }(), "leaf_size"},
         BadInput{"capacity_below_four", {0.1, 0.2}, {}, [] { PowerDiagramOptions o; o.initial_capacity = 3; return o; }(),
-                 "initial_capacity"}),
+                 "initial_capacity"},
+        BadInput{"negative_minimum_area", {0.1, 0.2}, {}, [] { PowerDiagramOptions o; o.minimum_area = -1e-9; return o; }(),
+                 "minimum_area must be 0 (no minimum) or positive, got -1e-09"},
+        BadInput{"nan_minimum_area", {0.1, 0.2}, {}, [] { PowerDiagramOptions o; o.minimum_area = nan; return o; }(),
+                 "minimum_area must be 0 (no minimum) or positive, got nan"}),
     [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
 
 TEST(PowerDiagram, RejectsTwoToThe31SeedsBeforeReadingThem) {

@@ -39,6 +39,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 #include "vorn/host/isa_level.hpp"
@@ -77,6 +78,29 @@ struct PowerDiagramOptions {
   // come from the worker threads one at a time, never concurrently, with
   // non-decreasing counts.
   std::function<void(long long, long long)> progress;
+  // When positive, the call throws SmallCellError at the first cell found
+  // with an area below this (an empty cell has area 0), in the caller's
+  // units, instead of computing the rest: a caller that would reject such a
+  // diagram (a trial step of a weight fit) learns it at a fraction of the
+  // cost. Which small cell is found first depends on the threads; whether
+  // one is found does not. The area checked is the cell's as first
+  // computed, which differs from the returned one by rounding at most.
+  double minimum_area = 0.0;
+};
+
+// What power_diagram throws when a cell's area is below
+// PowerDiagramOptions::minimum_area.
+class SmallCellError : public std::range_error {
+ public:
+  SmallCellError(std::int64_t seed, double area, double minimum_area);
+  ~SmallCellError() override;
+
+  std::int64_t seed() const { return seed_; }
+  double area() const { return area_; }
+
+ private:
+  std::int64_t seed_;
+  double area_;
 };
 
 // Wall-clock seconds of each phase.
