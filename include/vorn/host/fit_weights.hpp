@@ -39,7 +39,8 @@ struct FitIteration {
   double max_relative_error = 0.0;  // max over cells of |mass − target| / target, after the iteration
   double step = 0.0;                // the fraction of the Newton step taken (1, 1/2, ...; 0 at the
                                     // start and when the fit stalled)
-  int diagrams = 0;                 // diagrams computed in this iteration (1 + the halvings)
+  int diagrams = 0;                 // diagrams computed in this iteration (1 + the halvings; a rejected
+                                    // step's diagram stops at its first cell below the floor)
   int solver_iterations = 0;        // conjugate-gradient iterations of its linear solve (0: factorised)
   double solve_seconds = 0.0;       // time of the linear solve
   double seconds = 0.0;             // time of the whole iteration
