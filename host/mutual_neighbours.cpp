@@ -91,23 +91,33 @@ std::vector<Pair> classify_edges(const CellLists& cells, const std::vector<doubl
 // with its first vertex, so the edge before it runs on to the next vertex
 // (a rounding error away); then edges that name the same seed are joined. A
 // cell that would keep fewer than three vertices keeps them all; it and the
-// seeds of its dropped edges go to `collapsed`.
+// seeds of its dropped edges go to `collapsed`. The lists are compacted in
+// place (nearly every block of a jittered grid has an edge to drop): a
+// cell's edges are gathered before any is written, and are written no
+// later in the lists than they were.
 void remove_dropped(CellBlock& block, std::size_t first_cell, const std::vector<std::uint8_t>& drop,
                     std::vector<std::int32_t>& collapsed) {
-  CellBlock kept;
   const bool periodic = !block.shifts.empty();
   const auto shift_at = [&](std::int64_t k) { return periodic ? block.shifts[static_cast<std::size_t>(k)] : ShiftCode{0}; };
   std::vector<double> xs, ys;
   std::vector<std::int32_t> ids;
   std::vector<ShiftCode> shifts;
+  std::size_t written = 0;
+  const auto write = [&](double x, double y, std::int32_t id, ShiftCode shift) {
+    block.xs[written] = x, block.ys[written] = y, block.neighbours[written] = id;
+    if (periodic) block.shifts[written] = shift;
+    ++written;
+  };
   for (std::size_t local = 0; local < block.cell_count(); ++local) {
     const std::int64_t begin = block.begin[local], end = block.begin[local + 1];
+    block.begin[local] = static_cast<std::int64_t>(written);
     xs.clear(), ys.clear(), ids.clear(), shifts.clear();
     for (std::int64_t k = begin; k < end; ++k) {
       if (drop[static_cast<std::size_t>(k)]) continue;
-      const std::int32_t id = block.neighbours[k];
+      const std::int32_t id = block.neighbours[static_cast<std::size_t>(k)];
       if (id >= 0 && !ids.empty() && ids.back() == id && shifts.back() == shift_at(k)) continue;
-      xs.push_back(block.xs[k]), ys.push_back(block.ys[k]), ids.push_back(id), shifts.push_back(shift_at(k));
+      xs.push_back(block.xs[static_cast<std::size_t>(k)]), ys.push_back(block.ys[static_cast<std::size_t>(k)]);
+      ids.push_back(id), shifts.push_back(shift_at(k));
     }
     if (ids.size() > 1 && ids.front() >= 0 && ids.front() == ids.back() &&
         shifts.front() == shifts.back()) {  // the last edge runs on into the first
@@ -117,16 +127,21 @@ void remove_dropped(CellBlock& block, std::size_t first_cell, const std::vector<
     if (ids.size() < 3 && end - begin >= 3) {
       collapsed.push_back(static_cast<std::int32_t>(first_cell + local));
       for (std::int64_t k = begin; k < end; ++k) {
-        if (drop[static_cast<std::size_t>(k)]) collapsed.push_back(block.neighbours[k]);
+        if (drop[static_cast<std::size_t>(k)]) collapsed.push_back(block.neighbours[static_cast<std::size_t>(k)]);
       }
-      kept.append(block.xs.data() + begin, block.ys.data() + begin, block.neighbours.data() + begin,
-                  periodic ? block.shifts.data() + begin : nullptr, end - begin, block.figures[local]);
+      for (std::int64_t k = begin; k < end; ++k) {  // forward: each edge is read before it can be overwritten
+        const auto at = static_cast<std::size_t>(k);
+        write(block.xs[at], block.ys[at], block.neighbours[at], shift_at(k));
+      }
       continue;
     }
-    kept.append(xs.data(), ys.data(), ids.data(), periodic ? shifts.data() : nullptr,
-                static_cast<std::int64_t>(ids.size()), block.figures[local]);
+    for (std::size_t e = 0; e < ids.size(); ++e) write(xs[e], ys[e], ids[e], shifts[e]);
   }
-  block = std::move(kept);
+  block.begin.back() = static_cast<std::int64_t>(written);
+  block.xs.resize(written);
+  block.ys.resize(written);
+  block.neighbours.resize(written);
+  if (periodic) block.shifts.resize(written);
 }
 
 template <class T>
