@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -27,18 +26,9 @@
 
 namespace vorn::host {
 
-namespace {
-
-std::string shortest_text(double value) {
-  char text[32];
-  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
-}  // namespace
-
 SmallCellError::SmallCellError(std::int64_t seed, double area, double minimum_area)
-    : std::range_error("the cell of seed " + std::to_string(seed) + " has area " + shortest_text(area) +
-                       ", below the minimum area " + shortest_text(minimum_area)),
+    : std::range_error("the cell of seed " + std::to_string(seed) + " has area " + detail::number_text(area) +
+                       ", below the minimum area " + detail::number_text(minimum_area)),
       seed_(seed),
       area_(area) {}
 

@@ -7,18 +7,18 @@
 
 namespace vorn::host::detail {
 
+std::string number_text(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
 namespace {
 
 // Beyond these magnitudes the bisector of two seeds (products of coordinate
 // sums and differences, plus weight differences) may overflow a double.
 constexpr double coordinate_limit = 1e150;
 constexpr double weight_limit = 1e300;
-
-std::string number_text(double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
 
 void check_value(double value, double limit, long long seed, const char* what) {
   if (!std::isfinite(value)) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 #include "seed_frame.hpp"
 #include "vorn/host/power_diagram.hpp"
@@ -9,6 +10,9 @@
 namespace vorn::host::detail {
 
 // Throws std::invalid_argument naming the first thing wrong (see power_diagram).
+// The shortest text that reads back as `value`, for messages.
+std::string number_text(double value);
+
 void check_power_input(std::span<const double> positions, std::span<const double> weights,
                        const PowerDiagramOptions& options);
 

@@ -114,8 +114,9 @@ struct Evaluation {
   std::vector<double> masses;
 };
 
-Evaluation evaluate(std::span<const double> positions, const std::vector<double>& weights, const FitOptions& o) {
-  Evaluation e{power_diagram(positions, weights, o.diagram), {}};
+Evaluation evaluate(std::span<const double> positions, const std::vector<double>& weights, const FitOptions& o,
+                    const PowerDiagramOptions& diagram) {
+  Evaluation e{power_diagram(positions, weights, diagram), {}};
   e.masses = detail::cell_masses(e.diagram, o);
   return e;
 }
@@ -129,9 +130,7 @@ std::optional<Evaluation> evaluate_trial(std::span<const double> positions, cons
   PowerDiagramOptions diagram = o.diagram;
   diagram.minimum_area = o.density ? std::numeric_limits<double>::denorm_min() : floor;
   try {
-    Evaluation e{power_diagram(positions, weights, diagram), {}};
-    e.masses = detail::cell_masses(e.diagram, o);
-    return e;
+    return evaluate(positions, weights, o, diagram);
   } catch (const SmallCellError&) {
     return std::nullopt;
   }
@@ -157,7 +156,7 @@ double smallest(const std::vector<double>& values) { return *std::min_element(va
 Evaluation start(std::span<const double> positions, std::vector<double>& weights, const FitOptions& o, int& diagrams) {
   const double mean = std::accumulate(weights.begin(), weights.end(), 0.0) / static_cast<double>(weights.size());
   for (int pull = 0;; ++pull) {
-    Evaluation e = evaluate(positions, weights, o);
+    Evaluation e = evaluate(positions, weights, o, o.diagram);
     ++diagrams;
     if (smallest(e.masses) > 0) return e;
     if (pull == 60) {
